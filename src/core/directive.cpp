@@ -1,0 +1,37 @@
+#include "core/directive.h"
+
+namespace tarnwick {
+
+bool any_matches(const Pattern& pattern, std::span<const std::string_view> texts) {
+  for (std::string_view text : texts) {
+    if (pattern.matches(text)) return true;
+  }
+  return false;
+}
+
+void append_canonical(std::string& out, const Directive& d) {
+  out += d.action;
+  out += ':';
+  if (d.kind) {
+    out += '<';
+    out += *d.kind;
+    out += '>';
+  }
+  out += d.name.source();
+  if (d.path) {
+    out += '@';
+    out += d.path->source();
+  }
+  if (d.note) {
+    out += '=';
+    out += *d.note;
+  }
+}
+
+std::string canonical_text(const Directive& d) {
+  std::string out;
+  append_canonical(out, d);
+  return out;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,321 @@
+#include "core/glob.h"
+
+#include <new>
+
+namespace tarnwick {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// The first `ch` at or after `from` that no backslash escapes; a backslash
+// makes the scan skip the byte after it.
+std::size_t find_unescaped(std::string_view s, char ch, std::size_t from) {
+  for (std::size_t i = from; i < s.size(); ++i) {
+    if (s[i] == '\\') {
+      ++i;
+    } else if (s[i] == ch) {
+      return i;
+    }
+  }
+  return npos;
+}
+
+// Brace groups of a pattern, found left to right without recursion: each
+// group is the first unescaped `{` and the first unescaped `}` after it;
+// braces do not nest.
+struct BraceGroup {
+  std::size_t open;
+  std::size_t close;
+  std::size_t first_segment;
+  std::size_t segment_count;
+};
+
+struct BraceLayout {
+  std::vector<BraceGroup> groups;
+  std::vector<std::string_view> segments;
+  std::size_t alternatives = 1;  // product of the segment counts, capped
+  bool over_cap = false;
+};
+
+BraceLayout find_brace_groups(std::string_view text) {
+  BraceLayout layout;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t open = find_unescaped(text, '{', pos);
+    if (open == npos) break;
+    const std::size_t close = find_unescaped(text, '}', open + 1);
+    if (close == npos) break;
+    const std::size_t first = layout.segments.size();
+    std::size_t start = open + 1;
+    for (;;) {
+      const std::size_t comma = find_unescaped(text.substr(0, close), ',', start);
+      if (comma == npos) break;
+      layout.segments.push_back(text.substr(start, comma - start));
+      start = comma + 1;
+    }
+    layout.segments.push_back(text.substr(start, close - start));
+    const std::size_t count = layout.segments.size() - first;
+    layout.groups.push_back({open, close, first, count});
+    if (!layout.over_cap) {
+      layout.alternatives *= count;
+      if (layout.alternatives > BRACE_EXPANSION_CAP) layout.over_cap = true;
+    }
+    pos = close + 1;
+  }
+  return layout;
+}
+
+// Calls `emit` with each alternative of `layout` in expansion order: the
+// first group varies slowest. `scratch` holds the alternative being built.
+template <class Emit>
+void for_each_alternative(std::string_view text, const BraceLayout& layout, Emit emit) {
+  const std::size_t k = layout.groups.size();
+  std::vector<std::size_t> choice(k, 0);
+  std::string scratch;
+  for (;;) {
+    scratch.clear();
+    std::size_t pos = 0;
+    for (std::size_t g = 0; g < k; ++g) {
+      const BraceGroup& group = layout.groups[g];
+      scratch.append(text.substr(pos, group.open - pos));
+      scratch.append(layout.segments[group.first_segment + choice[g]]);
+      pos = group.close + 1;
+    }
+    scratch.append(text.substr(pos));
+    emit(std::string_view(scratch));
+    std::size_t g = k;
+    while (g > 0 && ++choice[g - 1] == layout.groups[g - 1].segment_count) {
+      choice[--g] = 0;
+    }
+    if (g == 0) return;
+  }
+}
+
+// Total bytes over all alternatives, an upper bound on their token count.
+std::size_t expanded_size(std::string_view text, const BraceLayout& layout) {
+  std::size_t fixed = text.size();
+  std::size_t total = 0;
+  for (const BraceGroup& group : layout.groups) {
+    fixed -= group.close + 1 - group.open;
+    std::size_t segment_bytes = 0;
+    for (std::size_t s = 0; s < group.segment_count; ++s) {
+      segment_bytes += layout.segments[group.first_segment + s].size();
+    }
+    total += segment_bytes * (layout.alternatives / group.segment_count);
+  }
+  return total + fixed * layout.alternatives;
+}
+
+// One member of a class as recorded before ranges are formed.
+struct ClassItem {
+  bool dash;  // an unescaped `-`
+  unsigned char byte;
+};
+
+// Reads the class starting at the `[` at `open`. On success fills `set`
+// and returns the index just past the closing `]`; returns npos when the
+// class is never closed.
+std::size_t read_class(std::string_view s, std::size_t open, ByteSet& set,
+                       std::vector<ClassItem>& items) {
+  const std::size_t n = s.size();
+  std::size_t j = open + 1;
+  const bool negated = j < n && s[j] == '!';
+  if (negated) ++j;
+  if (j >= n) return npos;
+  items.clear();
+  // The first content byte is always a member, even `]`.
+  bool first = true;
+  std::size_t close = npos;
+  while (j < n) {
+    const char c = s[j];
+    if (c == ']' && !first) {
+      close = j;
+      break;
+    }
+    if (c == '\\') {
+      if (j + 1 < n) {
+        items.push_back({false, static_cast<unsigned char>(s[j + 1])});
+        j += 2;
+      } else {
+        if (first) items.push_back({false, '\\'});
+        j += 1;
+      }
+    } else {
+      items.push_back({c == '-', static_cast<unsigned char>(c)});
+      j += 1;
+    }
+    first = false;
+  }
+  if (close == npos) return npos;
+  for (std::size_t k = 0; k < items.size();) {
+    const ClassItem& a = items[k];
+    if (!a.dash && k + 2 < items.size() && items[k + 1].dash && !items[k + 2].dash) {
+      for (unsigned b = a.byte; b <= items[k + 2].byte; ++b) set.add(static_cast<unsigned char>(b));
+      k += 3;
+    } else {
+      set.add(a.byte);
+      k += 1;
+    }
+  }
+  if (negated) {
+    for (auto& word : set.bits) word = ~word;
+  }
+  return close + 1;
+}
+
+// Appends the tokens of one brace-free alternative, framed by Alt ... End.
+void compile_alt(std::string_view alt, std::vector<Tok>& toks, std::vector<ByteSet>& classes,
+                 std::vector<ClassItem>& items) {
+  const std::size_t frame = toks.size();
+  toks.push_back({TokKind::Alt});
+  const std::size_t n = alt.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const char c = alt[i];
+    if (c == '*') {
+      toks.push_back({TokKind::Star});
+      ++i;
+    } else if (c == '?') {
+      toks.push_back({TokKind::Any});
+      ++i;
+    } else if (c == '\\') {
+      const bool trailing = i + 1 == n;
+      toks.push_back({TokKind::Lit, static_cast<unsigned char>(trailing ? '\\' : alt[i + 1])});
+      i += trailing ? 1 : 2;
+    } else if (c == '[') {
+      ByteSet set;
+      const std::size_t next = read_class(alt, i, set, items);
+      if (next == npos) {
+        toks.push_back({TokKind::Lit, '['});
+        ++i;
+      } else {
+        toks.push_back({TokKind::Class, 0, static_cast<std::uint32_t>(classes.size())});
+        classes.push_back(set);
+        i = next;
+      }
+    } else {
+      toks.push_back({TokKind::Lit, static_cast<unsigned char>(c)});
+      ++i;
+    }
+  }
+  toks.push_back({TokKind::End});
+  toks[frame].arg = static_cast<std::uint32_t>(toks.size());
+}
+
+// Token streams the matcher runs over: `at(p)` is the token at position p
+// (End past the last one) and `next(p)` the position after it.
+struct CompiledToks {
+  const Tok* toks;
+  const ByteSet* classes;
+  Tok at(std::size_t p) const { return toks[p]; }
+  std::size_t next(std::size_t p) const { return p + 1; }
+  bool in_class(const Tok& t, unsigned char b) const { return classes[t.arg].contains(b); }
+};
+
+// A pattern text without braces or classes, read as tokens in place.
+struct RawToks {
+  std::string_view s;
+  Tok at(std::size_t p) const {
+    if (p >= s.size()) return {TokKind::End};
+    switch (s[p]) {
+      case '*': return {TokKind::Star};
+      case '?': return {TokKind::Any};
+      case '\\':
+        return {TokKind::Lit, static_cast<unsigned char>(p + 1 < s.size() ? s[p + 1] : '\\')};
+      default: return {TokKind::Lit, static_cast<unsigned char>(s[p])};
+    }
+  }
+  std::size_t next(std::size_t p) const { return p + (s[p] == '\\' && p + 1 < s.size() ? 2 : 1); }
+  bool in_class(const Tok&, unsigned char) const { return false; }
+};
+
+// Full match of `text` against one alternative, remembering only the latest
+// `*` and restarting from it one byte further each time the rest fails.
+template <class Toks>
+bool match_alternative(const Toks& toks, std::size_t start, std::string_view text) {
+  std::size_t p = start;
+  std::size_t t = 0;
+  std::size_t star_p = npos;
+  std::size_t star_t = 0;
+  const std::size_t n = text.size();
+  while (t < n) {
+    const Tok tok = toks.at(p);
+    if (tok.kind == TokKind::Star) {
+      star_p = p;
+      star_t = t;
+      p = toks.next(p);
+      continue;
+    }
+    const auto b = static_cast<unsigned char>(text[t]);
+    const bool hit = tok.kind == TokKind::Any || (tok.kind == TokKind::Lit && tok.byte == b) ||
+                     (tok.kind == TokKind::Class && toks.in_class(tok, b));
+    if (hit) {
+      p = toks.next(p);
+      ++t;
+    } else if (star_p != npos) {
+      t = ++star_t;
+      p = toks.next(star_p);
+    } else {
+      return false;
+    }
+  }
+  while (toks.at(p).kind == TokKind::Star) p = toks.next(p);
+  return toks.at(p).kind == TokKind::End;
+}
+
+}  // namespace
+
+Pattern Pattern::compile(std::string_view text) {
+  Pattern pattern;
+  pattern.source_.assign(text);
+  std::vector<ClassItem> items;
+  const BraceLayout layout = find_brace_groups(text);
+  if (layout.groups.empty() || layout.over_cap) {
+    pattern.toks_.reserve(text.size() + 2);
+    compile_alt(text, pattern.toks_, pattern.classes_, items);
+    return pattern;
+  }
+  const std::size_t bound = expanded_size(text, layout) + 2 * layout.alternatives;
+  // Tok indices are 32-bit; a pattern that would exceed them cannot be held.
+  if (bound > std::uint32_t{0xFFFFFFF0}) throw std::bad_alloc();
+  pattern.toks_.reserve(bound);
+  for_each_alternative(text, layout, [&](std::string_view alt) {
+    compile_alt(alt, pattern.toks_, pattern.classes_, items);
+  });
+  return pattern;
+}
+
+bool Pattern::matches(std::string_view text) const {
+  const CompiledToks toks{toks_.data(), classes_.data()};
+  for (std::size_t alt = 0; alt < toks_.size(); alt = toks_[alt].arg) {
+    if (match_alternative(toks, alt + 1, text)) return true;
+  }
+  return false;
+}
+
+std::size_t Pattern::alternative_count() const {
+  std::size_t count = 0;
+  for (std::size_t alt = 0; alt < toks_.size(); alt = toks_[alt].arg) ++count;
+  return count;
+}
+
+std::optional<std::vector<std::string>> expand_braces_capped(std::string_view text) {
+  const BraceLayout layout = find_brace_groups(text);
+  if (layout.over_cap) return std::nullopt;
+  std::vector<std::string> out;
+  if (layout.groups.empty()) {
+    out.emplace_back(text);
+    return out;
+  }
+  for_each_alternative(text, layout, [&](std::string_view alt) { out.emplace_back(alt); });
+  return out;
+}
+
+bool glob_match(std::string_view pattern, std::string_view text) {
+  if (pattern.find_first_of("{[") == std::string_view::npos) {
+    return match_alternative(RawToks{pattern}, 0, text);
+  }
+  return Pattern::compile(pattern).matches(text);
+}
+
+}  // namespace tarnwick

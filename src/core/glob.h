@@ -1,0 +1,70 @@
+// Glob patterns: `*` (any run of bytes, `/` included), `?` (one byte),
+// `[...]` / `[!...]` (one byte in or not in a class), `{a,b}` (alternatives,
+// expanded before anything else, at most 1024 of them) and `\` (escape).
+//
+// Compilation never fails: malformed syntax reads as literal characters.
+// Matching is a full match of the whole text, byte by byte over UTF-8,
+// case-sensitive, with one backtrack point per alternative (the latest `*`),
+// so it takes at most about len(text) x len(alternative) steps and never
+// allocates.
+//
+//   Pattern::compile("*.{c,h}").matches("src/a.h")   == true
+//   glob_match("[!a-c]", "d")                         == true
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+inline constexpr std::size_t BRACE_EXPANSION_CAP = 1024;
+
+// One byte-set for a compiled `[...]`; negation is folded in.
+struct ByteSet {
+  std::uint64_t bits[4] = {0, 0, 0, 0};
+  void add(unsigned char b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
+  bool contains(unsigned char b) const { return (bits[b >> 6] >> (b & 63)) & 1; }
+};
+
+enum class TokKind : std::uint8_t {
+  Star,   // `*`
+  Any,    // `?`
+  Lit,    // one literal byte
+  Class,  // `[...]`: `arg` indexes the pattern's byte-sets
+  Alt,    // starts an alternative: `arg` is the index of the next one
+  End,    // ends an alternative
+};
+
+struct Tok {
+  TokKind kind;
+  unsigned char byte = 0;
+  std::uint32_t arg = 0;
+};
+
+class Pattern {
+ public:
+  static Pattern compile(std::string_view text);
+
+  bool matches(std::string_view text) const;
+  // The pattern text exactly as compiled: braces and escapes included.
+  const std::string& source() const { return source_; }
+  std::size_t alternative_count() const;
+
+ private:
+  std::string source_;
+  std::vector<Tok> toks_;  // every alternative, each framed by Alt ... End
+  std::vector<ByteSet> classes_;
+};
+
+// The brace-free alternatives of `text` in expansion order, or nothing when
+// there would be more than BRACE_EXPANSION_CAP of them.
+std::optional<std::vector<std::string>> expand_braces_capped(std::string_view text);
+
+// Compiles `pattern` and matches `text`. Patterns without braces or classes
+// are matched straight from their text, without compiling.
+bool glob_match(std::string_view pattern, std::string_view text);
+
+}  // namespace tarnwick

@@ -1,0 +1,56 @@
+#include "core/ladder.h"
+
+namespace tarnwick {
+
+std::size_t saturating_move(std::size_t rung, std::size_t count, std::int32_t delta) {
+  // The magnitude as unsigned, so that -2^31 has magnitude 2^31; rung + m
+  // stays far below 2^64.
+  const std::uint64_t m = delta < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(delta)
+                                    : static_cast<std::uint64_t>(delta);
+  if (delta >= 0) return static_cast<std::size_t>(std::min<std::uint64_t>(count - 1, rung + m));
+  return rung - static_cast<std::size_t>(std::min<std::uint64_t>(rung, m));
+}
+
+std::optional<std::size_t> Ladder::position(std::string_view level) const {
+  for (std::size_t i = 0; i < levels_.size(); ++i) {
+    if (levels_[i] == level) return i;
+  }
+  return std::nullopt;
+}
+
+std::string_view Ladder::step(std::string_view level, std::int32_t delta) const {
+  const std::optional<std::size_t> rung = position(level);
+  if (!rung) return level;
+  return levels_[saturating_move(*rung, levels_.size(), delta)];
+}
+
+StepTable::StepTable(std::vector<StepEntry> entries) : entries_(std::move(entries)) {
+  // Stable, then keep the last of equal keys: the later value wins.
+  std::stable_sort(entries_.begin(), entries_.end(),
+                   [](const StepEntry& a, const StepEntry& b) { return a.verb < b.verb; });
+  std::size_t kept = 0;
+  for (const StepEntry& entry : entries_) {
+    if (kept > 0 && entries_[kept - 1].verb == entry.verb) {
+      entries_[kept - 1].step = entry.step;
+    } else {
+      entries_[kept++] = entry;
+    }
+  }
+  entries_.resize(kept);
+}
+
+std::int32_t StepTable::step_of(std::string_view verb) const {
+  auto it = std::lower_bound(entries_.begin(), entries_.end(), verb,
+                             [](const StepEntry& entry, std::string_view v) { return entry.verb < v; });
+  return it != entries_.end() && it->verb == verb ? it->step : 0;
+}
+
+VerbSet::VerbSet(std::vector<std::string_view> verbs) : verbs_(std::move(verbs)) {
+  std::sort(verbs_.begin(), verbs_.end());
+}
+
+bool VerbSet::contains(std::string_view verb) const {
+  return std::binary_search(verbs_.begin(), verbs_.end(), verb);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,89 @@
+#include "core/parse.h"
+
+#include "core/quote.h"
+#include "core/unicode.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// The first `delim` at or after `from` that no backslash escapes.
+std::size_t find_unescaped(std::string_view s, char delim, std::size_t from = 0) {
+  for (std::size_t i = from; i < s.size(); ++i) {
+    if (s[i] == '\\') {
+      ++i;
+    } else if (s[i] == delim) {
+      return i;
+    }
+  }
+  return npos;
+}
+
+Err<ParseError> fail(ParseError::Kind kind) { return Err{ParseError{kind, {}}}; }
+
+}  // namespace
+
+std::string ParseError::message() const {
+  switch (kind) {
+    case Kind::NoColon: return "expected `ACTION:\u2026` (no `:` found)";
+    case Kind::EqualsBeforeColon: return "`=` appeared before the action `:`";
+    case Kind::EmptyAction: return "empty action";
+    case Kind::UnknownAction: return "unknown action " + quoted(token);
+    case Kind::EmptyKind: return "empty `<>` kind filter";
+    case Kind::EmptyName: return "empty name pattern";
+  }
+  return {};
+}
+
+std::string unescape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // Escaped multi-byte characters come out whole: only the backslash is
+    // dropped, and the bytes that follow it are copied as they stand.
+    if (text[i] == '\\' && i + 1 < text.size()) ++i;
+    out += text[i];
+  }
+  return out;
+}
+
+Result<DirectiveParts, ParseError> split_directive(std::string_view spec) {
+  using K = ParseError::Kind;
+  const std::size_t colon = find_unescaped(spec, ':');
+  if (colon == npos) return fail(K::NoColon);
+  const std::size_t first_equals = find_unescaped(spec, '=');
+  if (first_equals != npos && first_equals < colon) return fail(K::EqualsBeforeColon);
+
+  DirectiveParts parts;
+  parts.action = unicode::trim(spec.substr(0, colon));
+  if (parts.action.empty()) return fail(K::EmptyAction);
+
+  std::string_view head = spec.substr(colon + 1);
+  if (const std::size_t eq = find_unescaped(head, '='); eq != npos) {
+    parts.note = head.substr(eq + 1);
+    head = head.substr(0, eq);
+  }
+  std::string_view body = unicode::trim(head);
+  if (body.empty()) return fail(K::EmptyName);
+
+  if (body.size() >= 2 && body[0] == '<') {
+    if (const std::size_t gt = find_unescaped(body, '>', 1); gt != npos) {
+      const std::string_view kind = unicode::trim(body.substr(1, gt - 1));
+      if (kind.empty()) return fail(K::EmptyKind);
+      if (kind != "*") parts.kind = unescape(kind);
+      body = unicode::trim_start(body.substr(gt + 1));
+    }
+  }
+
+  if (const std::size_t at = find_unescaped(body, '@'); at != npos) {
+    parts.name = unicode::trim(body.substr(0, at));
+    parts.path = unicode::trim(body.substr(at + 1));
+  } else {
+    parts.name = body;
+  }
+  if (parts.name.empty()) return fail(K::EmptyName);
+  return parts;
+}
+
+}  // namespace tarnwick

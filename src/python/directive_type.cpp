@@ -1,0 +1,130 @@
+#include "python/directive_type.h"
+
+#include <string>
+
+#include "python/classes.h"
+#include "python/convert.h"
+#include "python/errors.h"
+
+namespace tarnwick::py {
+namespace {
+
+const Directive& record_of(PyObject* self) { return unbox<DirectiveValue>(self).record; }
+
+PyObject* get_action(PyObject* self, void*) { return new_str(record_of(self).action); }
+
+PyObject* get_kind(PyObject* self, void*) {
+  const auto& kind = record_of(self).kind;
+  return new_str_or_none(kind ? &*kind : nullptr);
+}
+
+PyObject* get_name(PyObject* self, void*) { return new_str(record_of(self).name.source()); }
+
+PyObject* get_path(PyObject* self, void*) {
+  const auto& path = record_of(self).path;
+  return new_str_or_none(path ? &path->source() : nullptr);
+}
+
+PyObject* get_note(PyObject* self, void*) {
+  const auto& note = record_of(self).note;
+  return new_str_or_none(note ? &*note : nullptr);
+}
+
+PyObject* directive_str(PyObject* self) {
+  return guarded([&] { return new_str(canonical_text(record_of(self))); });
+}
+
+PyObject* directive_repr(PyObject* self) {
+  return guarded([&] {
+    std::string text = "Directive(";
+    append_canonical(text, record_of(self));
+    text += ')';
+    return new_str(text);
+  });
+}
+
+constexpr const char* kMatchesNames[] = {"names", "qualifier", "scopes"};
+constexpr Signature kMatches{"Directive.matches", kMatchesNames, 1, 1};
+
+PyObject* directive_matches(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    BoundArgs bound;
+    if (!bind_fastcall(kMatches, args, nargs, kwnames, bound)) return nullptr;
+    TextList names;
+    std::string_view qualifier;
+    TextList scopes;
+    if (!to_text_list(bound[0], {"Directive.matches", "names"}, names)) return nullptr;
+    if (bound.given(1) && !to_text(bound[1], {"Directive.matches", "qualifier"}, qualifier)) return nullptr;
+    if (bound.given(2) && !to_text_list(bound[2], {"Directive.matches", "scopes"}, scopes)) return nullptr;
+    MatchTarget target{names.views(), std::nullopt, scopes.views()};
+    if (bound.given(1)) target.qualifier = qualifier;
+    return PyBool_FromLong(record_of(self).matches(target));
+  });
+}
+
+PyGetSetDef kGetters[] = {
+    {"action", get_action, nullptr, "The action token, verbatim.", nullptr},
+    {"kind", get_kind, nullptr, "The `<KIND>` filter, or `None` for any kind.", nullptr},
+    {"name", get_name, nullptr, "The NAME glob, as written.", nullptr},
+    {"path", get_path, nullptr, "The `@PATH` glob, or `None`.", nullptr},
+    {"note", get_note, nullptr, "The `=NOTE` text, or `None`.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef kMethods[] = {
+    {"matches", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(directive_matches)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "matches($self, names, *, qualifier=None, scopes=None)\n--\n\n"
+     "Does this directive apply to a target with these `names` (and optional "
+     "`qualifier`/`scopes`)?\n\n"
+     "KIND (if set) must equal `qualifier` exactly; NAME must glob-match one of `names`; PATH (if\n"
+     "set) must glob-match one of `scopes`."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc,
+     const_cast<char*>(
+         "One parsed directive (`ACTION:[<KIND>]NAME[@PATH][=NOTE]`), open-set: `action` is the raw "
+         "token.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_boxed<DirectiveValue>)},
+    {Py_tp_str, reinterpret_cast<void*>(directive_str)},
+    {Py_tp_repr, reinterpret_cast<void*>(directive_repr)},
+    {Py_tp_getset, kGetters},
+    {Py_tp_methods, kMethods},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    "builtins.Directive",
+    static_cast<int>(sizeof(Boxed<DirectiveValue>)),
+    0,
+    kFinalImmutable | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    kSlots,
+};
+
+PyObject* g_type = nullptr;
+
+}  // namespace
+
+PyObject* directive_type() { return shared_type(g_type, &kSpec); }
+
+PyObject* wrap_directive(Directive record) {
+  PyObject* type = directive_type();
+  if (type == nullptr) return nullptr;
+  return new_boxed<DirectiveValue>(type, std::move(record));
+}
+
+const DirectiveValue& directive_value(PyObject* directive) {
+  return unbox<DirectiveValue>(directive);
+}
+
+bool to_directive_list(PyObject* obj, const Param& param, RefList& out) {
+  PyObject* type = directive_type();
+  if (type == nullptr) return false;
+  return to_object_list(obj, param, reinterpret_cast<PyTypeObject*>(type),
+                        "a sequence of Directive", out);
+}
+
+}  // namespace tarnwick::py

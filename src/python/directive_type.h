@@ -1,0 +1,35 @@
+// The `Directive` class: a read-only view of one parsed directive whose
+// action is the raw token. Instances come only from `parse` and `expand`.
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+
+#include "core/directive.h"
+#include "lint/lint_action.h"
+#include "python/args.h"
+
+namespace tarnwick::py {
+
+// What a Directive instance owns: the record, and its lint verb derived
+// once when the record is wrapped.
+struct DirectiveValue {
+  explicit DirectiveValue(Directive r)
+      : record(std::move(r)), verb(lint::lint_action_from_token(record.action)) {}
+  Directive record;
+  std::optional<lint::LintAction> verb;
+};
+
+// The class object, created on first use. Borrowed; null on failure.
+PyObject* directive_type();
+
+// A new Directive instance owning `record`.
+PyObject* wrap_directive(Directive record);
+
+const DirectiveValue& directive_value(PyObject* directive);
+
+// A sequence (not a str) of Directive instances, referenced in order.
+bool to_directive_list(PyObject* obj, const Param& param, RefList& out);
+
+}  // namespace tarnwick::py

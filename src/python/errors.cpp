@@ -1,0 +1,46 @@
+#include "python/errors.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/quote.h"
+
+namespace tarnwick::py {
+
+PyObject* directive_error() {
+  static PyObject* type = nullptr;
+  if (type == nullptr) {
+    PyObject* created = PyErr_NewExceptionWithDoc(
+        "_tarnwick.DirectiveError", "A directive failed to parse, or a `@file` failed to load.",
+        PyExc_ValueError, nullptr);
+    if (created == nullptr) return nullptr;
+    // Creation may run Python code; if another thread finished first, its
+    // class is the one everybody uses.
+    if (type == nullptr) {
+      type = created;
+    } else {
+      Py_DECREF(created);
+    }
+  }
+  return type;
+}
+
+PyObject* raise_directive_error(std::string_view message) {
+  PyObject* type = directive_error();
+  if (type == nullptr) return nullptr;
+  Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+  if (text) PyErr_SetObject(type, text.get());
+  return nullptr;
+}
+
+bool check_action(std::string_view token, const TextSet* allowed) {
+  if (allowed == nullptr || allowed->contains(token)) return true;
+  // Byte-wise order of UTF-8 is code point order.
+  std::vector<std::string_view> members(allowed->members().begin(), allowed->members().end());
+  std::sort(members.begin(), members.end());
+  raise_directive_error("unknown action " + quoted(token) + "; allowed: " + quoted_list(members));
+  return false;
+}
+
+}  // namespace tarnwick::py

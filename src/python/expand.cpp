@@ -1,0 +1,59 @@
+// expand(value, *, actions=None)
+#include "source/cli.h"
+
+#include "python/args.h"
+#include "python/directive_type.h"
+#include "python/errors.h"
+#include "python/functions.h"
+
+namespace tarnwick::py {
+namespace {
+
+constexpr const char* kNames[] = {"value", "actions"};
+constexpr Signature kSignature{"expand", kNames, 1, 1};
+
+// A signal cut a blocking read short: let Python run its handlers. A handler
+// that raises (KeyboardInterrupt) ends the read.
+bool run_signal_handlers(void*) { return PyErr_CheckSignals() == 0; }
+
+PyObject* expand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    BoundArgs bound;
+    std::string_view value;
+    TextSet actions;
+    if (!bind_fastcall(kSignature, args, nargs, kwnames, bound) ||
+        !to_text(bound[0], {"expand", "value"}, value) ||
+        (bound.given(1) && !to_text_set(bound[1], {"expand", "actions"}, actions))) {
+      return nullptr;
+    }
+    auto expanded = cli::expand(value, source::InterruptHook{run_signal_handlers, nullptr});
+    if (!expanded) {
+      if (expanded.error().interrupted()) return nullptr;
+      return raise_directive_error(expanded.error().message());
+    }
+    std::vector<source::Sourced>& sourced = expanded.value();
+    const TextSet* allowed = bound.given(1) ? &actions : nullptr;
+    for (const source::Sourced& s : sourced) {
+      if (!check_action(s.directive.action, allowed)) return nullptr;
+    }
+    Ref list(PyList_New(static_cast<Py_ssize_t>(sourced.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < sourced.size(); ++i) {
+      PyObject* directive = wrap_directive(std::move(sourced[i].directive));
+      if (directive == nullptr) return nullptr;
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), directive);
+    }
+    return list.release();
+  });
+}
+
+}  // namespace
+
+PyMethodDef kExpandDef = {
+    "expand", as_fastcall(expand), METH_FASTCALL | METH_KEYWORDS,
+    "expand(value, *, actions=None)\n--\n\n"
+    "`expand(value, *, actions=None)` \u2192 the directives a single `-D` value yields: one inline\n"
+    "directive, or every directive in a `@file` (`@-` reads stdin). Raises `DirectiveError` on a bad\n"
+    "directive/file, or \u2014 when `actions` is given \u2014 on any action outside that allowed set."};
+
+}  // namespace tarnwick::py

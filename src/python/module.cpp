@@ -1,0 +1,76 @@
+// The extension module `_tarnwick`: multi-phase initialisation with a single
+// exec step that registers, in order, every public name and lists it in
+// `__all__`.
+#include <Python.h>
+
+#include "python/directive_type.h"
+#include "python/errors.h"
+#include "python/functions.h"
+#include "python/ladder_type.h"
+#include "python/ref.h"
+
+namespace tarnwick::py {
+namespace {
+
+PyObject* function(PyObject* module, PyMethodDef* def) {
+  Ref module_name(PyModule_GetNameObject(module));
+  if (!module_name) return nullptr;
+  return PyCFunction_NewEx(def, module, module_name.get());
+}
+
+PyObject* shared(PyObject* borrowed) {
+  Py_XINCREF(borrowed);
+  return borrowed;
+}
+
+struct Registration {
+  const char* name;
+  PyObject* (*make)(PyObject* module);  // a new reference, or null
+};
+
+const Registration kRegistrations[] = {
+    {"parse", [](PyObject* m) { return function(m, &kParseDef); }},
+    {"glob_match", [](PyObject* m) { return function(m, &kGlobMatchDef); }},
+    {"expand", [](PyObject* m) { return function(m, &kExpandDef); }},
+    {"lint_fold", [](PyObject* m) { return function(m, &kLintFoldDef); }},
+    {"lint_settings", [](PyObject* m) { return function(m, &kLintSettingsDef); }},
+    {"Directive", [](PyObject*) { return shared(directive_type()); }},
+    {"Ladder", [](PyObject*) { return shared(ladder_type()); }},
+    {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
+};
+
+int exec_module(PyObject* module) {
+  Ref all(PyList_New(0));
+  if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return -1;
+  for (const Registration& r : kRegistrations) {
+    Ref object(r.make(module));
+    Ref name(object ? PyUnicode_FromString(r.name) : nullptr);
+    if (!name || PyModule_AddObjectRef(module, r.name, object.get()) < 0 ||
+        PyList_Append(all.get(), name.get()) < 0) {
+      return -1;
+    }
+  }
+  return 0;
+}
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT,
+    "_tarnwick",
+    "",
+    0,
+    nullptr,
+    kSlots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace tarnwick::py
+
+PyMODINIT_FUNC PyInit__tarnwick() { return PyModuleDef_Init(&tarnwick::py::kModule); }

@@ -1,0 +1,347 @@
+"""Tests for `expand`: inline -D values, @file directive files and @- (stdin)."""
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from tarnwick import _tarnwick as tw
+
+NO_COLON = "expected `ACTION:…` (no `:` found)"
+EMPTY_NAME = "empty name pattern"
+EMPTY_ACTION = "empty action"
+EQ_FIRST = "`=` appeared before the action `:`"
+EMPTY_KIND = "empty `<>` kind filter"
+NOT_UTF8 = "stream did not contain valid UTF-8"
+BOM = b"\xef\xbb\xbf"
+
+
+def fields(d):
+    return (d.action, d.kind, d.name, d.path, d.note)
+
+
+def error_of(value, **kw):
+    with pytest.raises(tw.DirectiveError) as ei:
+        tw.expand(value, **kw)
+    assert len(ei.value.args) == 1
+    return ei.value.args[0]
+
+
+@pytest.fixture
+def rules(tmp_path, monkeypatch):
+    """Write `rules.txt` in a fresh cwd and expand `@rules.txt`."""
+    monkeypatch.chdir(tmp_path)
+
+    def run(data, **kw):
+        (tmp_path / "rules.txt").write_bytes(data if isinstance(data, bytes) else data.encode())
+        return tw.expand("@rules.txt", **kw)
+
+    return run
+
+
+def error_of_rules(rules, data):
+    with pytest.raises(tw.DirectiveError) as ei:
+        rules(data)
+    return ei.value.args[0]
+
+
+# ---------------------------------------------------------------- inline values
+
+def test_inline_value_is_one_directive():
+    out = tw.expand("deny:<fn>foo*@src/*=legacy API")
+    assert type(out) is list and len(out) == 1
+    assert type(out[0]) is tw.Directive
+    assert fields(out[0]) == ("deny", "fn", "foo*", "src/*", "legacy API")
+
+
+@pytest.mark.parametrize("value, expected", [
+    ("#", NO_COLON),
+    ("", NO_COLON),
+    ("   ", NO_COLON),
+    ("\ufeff", NO_COLON),
+    ("allow:", EMPTY_NAME),
+    (":x", EMPTY_ACTION),
+    ("x=y:z", EQ_FIRST),
+    ("allow:<>x", EMPTY_KIND),
+])
+def test_inline_parse_errors_are_prefixed(value, expected):
+    assert error_of(value) == "<inline>: " + expected
+    with pytest.raises(tw.DirectiveError) as ei:
+        tw.parse(value)
+    assert ei.value.args == (expected,)
+
+
+def test_inline_with_leading_blank_is_not_a_file_reference(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "rules.txt").write_text("allow:x\n")
+    assert error_of(" @rules.txt") == "<inline>: " + NO_COLON
+
+
+@pytest.mark.parametrize("value, expected", [
+    # not a comment, not blank, not split into lines, no BOM removal
+    ("# allow:x", ("# allow", None, "x", None, None)),
+    ("\ufeffallow:x", ("\ufeffallow", None, "x", None, None)),
+    ("allow:x\ndeny:y", ("allow", None, "x\ndeny:y", None, None)),
+    ("  allow:x= n  ", ("allow", None, "x", None, " n  ")),
+])
+def test_inline_is_handed_to_the_parser_whole(value, expected):
+    [d] = tw.expand(value)
+    assert fields(d) == expected
+
+
+# ---------------------------------------------------------------- file format
+
+def test_crlf_and_lf_files_agree(rules):
+    lines = ["# head", "allow:<fn>a*@src/*=n", "", "deny:b=x=y", "warn:x # y"]
+    lf = [fields(d) for d in rules("\n".join(lines) + "\n")]
+    crlf = [fields(d) for d in rules("\r\n".join(lines) + "\r\n")]
+    assert lf == crlf == [fields(tw.parse(s)) for s in lines if s and not s.startswith("#")]
+    assert lf[2] == ("warn", None, "x # y", None, None)
+
+
+@pytest.mark.parametrize("body, expected", [
+    ("# c\n\nallow:\n", "rules.txt:3: " + EMPTY_NAME),
+    ("  # x\n\t\n\u00a0\u3000\nallow:a\nallow:\n", "rules.txt:5: " + EMPTY_NAME),
+    ("# c\rallow:\nallow:\n", "rules.txt:2: " + EMPTY_NAME),  # lone CR is no break
+    ("allow:a\n:x\nallow:\n=:\n", "rules.txt:2: " + EMPTY_ACTION),  # first bad line wins
+    ("allow:a\nallow:<>b", "rules.txt:2: " + EMPTY_KIND),  # final line without LF
+    ("\u200b# not a comment\n", "rules.txt:1: " + NO_COLON),  # U+200B is no White_Space
+    ("\x1c# not a comment\n", "rules.txt:1: " + NO_COLON),  # nor is U+001C
+])
+def test_line_numbers_count_every_line(rules, body, expected):
+    with pytest.raises(tw.DirectiveError) as ei:
+        rules(body)
+    assert ei.value.args == (expected,)
+    with pytest.raises(tw.DirectiveError) as ei:
+        rules(BOM + body.encode())
+    assert ei.value.args == (expected,)
+
+
+def test_only_one_leading_bom_is_skipped(rules):
+    assert [fields(d) for d in rules(BOM + b"allow:a\n")] == [("allow", None, "a", None, None)]
+    assert error_of_rules(rules, BOM + BOM + b"# c\n") == "rules.txt:1: " + NO_COLON
+    [d] = rules(b"# c\n" + BOM + b"allow:a\n")
+    assert d.action == "\ufeffallow"
+
+
+
+@pytest.mark.parametrize("body, expected", [
+    ("", []),
+    ("\n\n\r\n", []),
+    ("# a\n  # b\n\u3000#c\r\n", []),
+    ("allow:x\rallow:\n", [("allow", None, "x\rallow:", None, None)]),
+    ("allow:a= n \n", [("allow", None, "a", None, " n")]),  # line trim eats the note's tail
+    ("allow:a=n\r", [("allow", None, "a", None, "n")]),
+    ("\u00a0\u3000allow:a=n\u3000\u00a0\r\n", [("allow", None, "a", None, "n")]),
+    ("allow:a\ndeny:b", [("allow", None, "a", None, None), ("deny", None, "b", None, None)]),
+    ("allow:a=b # c", [("allow", None, "a", None, "b # c")]),
+    ("allow:\U0001f600@\U0010ffff", [("allow", None, "\U0001f600", "\U0010ffff", None)]),
+])
+def test_file_contents(rules, body, expected):
+    assert [fields(d) for d in rules(body)] == expected
+
+
+# ---------------------------------------------------------------- I/O errors
+
+def test_missing_file_and_directory(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "rules.txt").write_text("allow:x\n")
+    (tmp_path / " rules.txt").write_text("deny:y\n")
+    assert error_of("@nope.txt") == "nope.txt: No such file or directory (os error 2)"
+    assert error_of("@./sub/../nope") == "./sub/../nope: No such file or directory (os error 2)"
+    assert error_of("@-x") == "-x: No such file or directory (os error 2)"
+    assert error_of("@- ") == "- : No such file or directory (os error 2)"
+    assert error_of("@sub") == "sub: Is a directory (os error 21)"
+    absent = f"{tmp_path}/nope"
+    assert error_of("@" + absent) == absent + ": No such file or directory (os error 2)"
+    # the path is verbatim: a leading blank is part of the file name
+    assert [fields(d) for d in tw.expand("@ rules.txt")] == [("deny", None, "y", None, None)]
+
+
+def test_at_alone_names_the_empty_path():
+    msg = error_of("@")
+    assert msg.startswith(": ") and msg.endswith("(os error 2)")
+
+
+def test_path_with_nul():
+    assert error_of("@a\x00b") == "a\x00b: file name contained an unexpected NUL byte"
+
+
+@pytest.mark.parametrize("bad", [
+    b"\xff", b"\x80", b"\xc0\xaf", b"\xed\xa0\x80", b"\xf4\x90\x80\x80",
+    b"\xf8\x88\x80\x80\x80", b"\xe2\x82",
+])
+def test_invalid_utf8_fails_whole_file(rules, bad):
+    # valid lines (even a malformed one) before the bad bytes do not matter
+    for data in (b"allow:a\ndeny:b\n# " + bad + b"\n", b"allow:\n" + bad, b"allow:a\n\xe2\x82\xac" + bad):
+        assert error_of_rules(rules, data) == "rules.txt: " + NOT_UTF8
+
+
+@pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads anything")
+def test_permission_denied(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    p = tmp_path / "secret.txt"
+    p.write_text("allow:x\n")
+    p.chmod(0)
+    try:
+        assert error_of("@secret.txt") == "secret.txt: Permission denied (os error 13)"
+    finally:
+        p.chmod(0o600)
+
+
+def test_dev_null_is_empty():
+    assert tw.expand("@/dev/null") == []
+
+
+@pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="no FIFOs")
+def test_fifo_is_read_to_end(tmp_path):
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    # the writer must be another process: expand keeps the interpreter lock while reading
+    code = "import sys; f = open(sys.argv[1], 'wb'); f.write(b'allow:a\\n'); f.flush(); f.write(b'deny:b'); f.close()"
+    writer = subprocess.Popen([sys.executable, "-c", code, str(fifo)])
+    try:
+        out = tw.expand(f"@{fifo}")
+    finally:
+        writer.wait(timeout=60)
+    assert [fields(d) for d in out] == [("allow", None, "a", None, None), ("deny", None, "b", None, None)]
+
+
+# ---------------------------------------------------------------- @- (stdin)
+
+STDIN_SCRIPT = """
+import json
+from tarnwick import _tarnwick as tw
+try:
+    out = {"ok": [[d.action, d.kind, d.name, d.path, d.note] for d in tw.expand("@-")]}
+except tw.DirectiveError as e:
+    out = {"err": e.args[0]}
+print(json.dumps(out))
+"""
+
+
+def run_stdin(tmp_path, data):
+    root = os.path.dirname(os.path.dirname(os.path.abspath(tw.__file__)))
+    env = dict(os.environ, PYTHONPATH=root)
+    proc = subprocess.run([sys.executable, "-c", STDIN_SCRIPT], input=data, cwd=tmp_path,
+                          env=env, capture_output=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr.decode(errors="replace")
+    return json.loads(proc.stdout)
+
+
+@pytest.mark.parametrize("data, expected", [
+    (b"", {"ok": []}),
+    (b"allow:a\n\n# c\n\ndeny:b\n\nallow:\nallow:\n", {"err": "<stdin>:7: " + EMPTY_NAME}),
+    (b"allow:a\n\xff\n", {"err": "<stdin>: " + NOT_UTF8}),
+    (BOM + b"allow:a\r\n# c\r\ndeny:<k>b@p=n\r\nwarn:c", {"ok": [
+        ["allow", None, "a", None, None], ["deny", "k", "b", "p", "n"], ["warn", None, "c", None, None]]}),
+])
+def test_stdin(tmp_path, data, expected):
+    assert run_stdin(tmp_path, data) == expected
+
+
+# ---------------------------------------------------------------- actions
+
+def test_parse_errors_take_precedence_over_actions(rules):
+    body = "deny:a\nrefused:b\n" + "# c\n" * 6 + "deny:\n"
+    assert error_of_rules(lambda d: rules(d, actions={"deny"}), body) == "rules.txt:9: " + EMPTY_NAME
+
+
+def test_first_refused_action_reported_without_origin(rules):
+    body = "allow:a\n# c\nzeta:b\nalpha:c\n"
+    with pytest.raises(tw.DirectiveError) as ei:
+        rules(body, actions=frozenset({"deny", "allow"}))
+    assert ei.value.args == ('unknown action "zeta"; allowed: ["allow", "deny"]',)
+    with pytest.raises(tw.DirectiveError) as ei:
+        tw.expand("Allow:foo", actions={"allow"})
+    assert ei.value.args == ('unknown action "Allow"; allowed: ["allow"]',)
+    with pytest.raises(tw.DirectiveError) as ei:
+        rules("allow:a\n", actions=set())
+    assert ei.value.args == ('unknown action "allow"; allowed: []',)
+
+
+def test_actions_allowed(rules):
+    out = rules("allow:a\ndeny:b\nallow:c\n", actions={"allow", "deny", "x"})
+    assert [d.action + d.name for d in out] == ["allowa", "denyb", "allowc"]
+    assert rules("# only\n\n  # comments\n", actions=set()) == []
+    assert rules("", actions=frozenset()) == []
+
+
+@pytest.mark.parametrize("actions", [["allow"], ("allow",), "allow", {1}, {"allow": 1}])
+def test_bad_actions_type_before_reading(tmp_path, monkeypatch, actions):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(TypeError):
+        tw.expand("@missing.txt", actions=actions)
+
+
+def test_bad_value_type():
+    with pytest.raises(TypeError):
+        tw.expand(b"@x")
+    with pytest.raises(TypeError):
+        tw.expand(None)
+    with pytest.raises(UnicodeEncodeError):
+        tw.expand("@\ud800", actions=None)
+
+
+# ---------------------------------------------------------------- parity with parse
+
+PARITY = [
+    "deny:<fn>foo*@src/*=legacy API", "allow:foo@", "allow:foo=", "allow:<*>foo", "allow:<\\*>foo",
+    "allow:<a\\>b>c", "x\\=y:z", "allow:a@b@c=d=e", "Allow : <fn> foo* @ src/* = keep me",
+]
+
+
+@pytest.mark.parametrize("line", PARITY)
+def test_same_objects_as_parse(rules, line):
+    ref = tw.parse(line)
+    [from_file] = rules(line + "\n")
+    [inline] = tw.expand(line)
+    for d in (from_file, inline):
+        assert type(d) is tw.Directive and d is not ref
+        assert fields(d) == fields(ref)
+        assert str(d) == str(ref) and repr(d) == repr(ref)
+
+
+WS = [" ", "\t", "\u00a0", "\u3000"]
+PART = st.text(alphabet="abcXé*?/[]{}, \\<>@=#\u00a0", max_size=8)
+VALID_LINE = st.builds(
+    lambda a, k, n, p, no: a + ":" + ("" if k is None else "<" + k + ">") + n
+    + ("" if p is None else "@" + p) + ("" if no is None else "=" + no),
+    st.text(alphabet="abXy_-.é#", min_size=1, max_size=6), st.none() | PART, PART,
+    st.none() | PART, st.none() | PART,
+).filter(lambda s: s[0] not in WS + ["#"] and s[-1] not in WS and parses(s))
+
+
+def parses(s):
+    try:
+        tw.parse(s)
+    except tw.DirectiveError:
+        return False
+    return True
+
+
+JUNK = st.one_of(
+    st.lists(st.sampled_from(WS), max_size=3).map("".join),
+    st.builds(lambda pad, t: pad + "#" + t, st.sampled_from([""] + WS), PART),
+)
+ITEM = st.one_of(
+    st.tuples(st.just(True), VALID_LINE, st.sampled_from([""] + WS), st.sampled_from([""] + WS)),
+    st.tuples(st.just(False), JUNK, st.just(""), st.just("")),
+)
+
+
+@settings(max_examples=150, suppress_health_check=[HealthCheck.function_scoped_fixture,
+                                                   HealthCheck.filter_too_much])
+@given(items=st.lists(ITEM, max_size=8), seps=st.lists(st.sampled_from(["\n", "\r\n"]), min_size=8,
+       max_size=8), last=st.sampled_from(["", "\n", "\r\n", "\r"]), bom=st.booleans())
+def test_file_equals_parse_of_each_line(tmp_path, items, seps, last, bom):
+    text = "".join(pre + line + post + (seps[i] if i + 1 < len(items) else last)
+                   for i, (_, line, pre, post) in enumerate(items))
+    path = tmp_path / "gen.txt"
+    path.write_bytes((BOM if bom else b"") + text.encode())
+    got = [fields(d) for d in tw.expand(f"@{path}")]
+    assert got == [fields(tw.parse(line)) for ok, line, _, _ in items if ok]
