@@ -39,6 +39,7 @@ struct BraceLayout {
 
 BraceLayout find_brace_groups(std::string_view text) {
   BraceLayout layout;
+  if (text.find('{') == npos) return layout;
   std::size_t pos = 0;
   for (;;) {
     const std::size_t open = find_unescaped(text, '{', pos);
@@ -106,100 +107,154 @@ std::size_t expanded_size(std::string_view text, const BraceLayout& layout) {
   return total + fixed * layout.alternatives;
 }
 
-// One member of a class as recorded before ranges are formed.
-struct ClassItem {
-  bool dash;  // an unescaped `-`
-  unsigned char byte;
+// Turns the members of a class into a byte-set as they are read, left to
+// right: a literal, a dash marker and a literal form a range; any other
+// literal is itself; a dash marker outside such a triple is `-`.
+class ClassBuilder {
+ public:
+  void literal(unsigned char b) {
+    if (pending_ == Pending::LiteralDash) {
+      for (unsigned c = low_; c <= b; ++c) set_.add(static_cast<unsigned char>(c));
+      pending_ = Pending::None;
+      return;
+    }
+    flush();
+    low_ = b;
+    pending_ = Pending::Literal;
+  }
+  void dash() {
+    if (pending_ == Pending::Literal) {
+      pending_ = Pending::LiteralDash;
+      return;
+    }
+    flush();
+    set_.add('-');
+  }
+  ByteSet finish(bool negated) {
+    flush();
+    if (negated) {
+      for (auto& word : set_.bits) word = ~word;
+    }
+    return set_;
+  }
+
+ private:
+  enum class Pending { None, Literal, LiteralDash };
+  void flush() {
+    if (pending_ != Pending::None) set_.add(low_);
+    if (pending_ == Pending::LiteralDash) set_.add('-');
+    pending_ = Pending::None;
+  }
+  ByteSet set_;
+  unsigned char low_ = 0;
+  Pending pending_ = Pending::None;
 };
 
 // Reads the class starting at the `[` at `open`. On success fills `set`
 // and returns the index just past the closing `]`; returns npos when the
 // class is never closed.
-std::size_t read_class(std::string_view s, std::size_t open, ByteSet& set,
-                       std::vector<ClassItem>& items) {
+std::size_t read_class(std::string_view s, std::size_t open, ByteSet& set) {
   const std::size_t n = s.size();
   std::size_t j = open + 1;
   const bool negated = j < n && s[j] == '!';
   if (negated) ++j;
   if (j >= n) return npos;
-  items.clear();
+  ClassBuilder members;
   // The first content byte is always a member, even `]`.
-  bool first = true;
-  std::size_t close = npos;
-  while (j < n) {
+  for (bool first = true; j < n; first = false) {
     const char c = s[j];
     if (c == ']' && !first) {
-      close = j;
-      break;
+      set = members.finish(negated);
+      return j + 1;
     }
-    if (c == '\\') {
-      if (j + 1 < n) {
-        items.push_back({false, static_cast<unsigned char>(s[j + 1])});
-        j += 2;
-      } else {
-        if (first) items.push_back({false, '\\'});
-        j += 1;
-      }
+    if (c == '\\' && j + 1 < n) {
+      members.literal(static_cast<unsigned char>(s[j + 1]));
+      j += 2;
+    } else if (c == '-') {
+      members.dash();
+      j += 1;
     } else {
-      items.push_back({c == '-', static_cast<unsigned char>(c)});
+      // A backslash as the last byte is itself a member; the class then
+      // ends unclosed.
+      members.literal(static_cast<unsigned char>(c));
       j += 1;
     }
-    first = false;
   }
-  if (close == npos) return npos;
-  for (std::size_t k = 0; k < items.size();) {
-    const ClassItem& a = items[k];
-    if (!a.dash && k + 2 < items.size() && items[k + 1].dash && !items[k + 2].dash) {
-      for (unsigned b = a.byte; b <= items[k + 2].byte; ++b) set.add(static_cast<unsigned char>(b));
-      k += 3;
-    } else {
-      set.add(a.byte);
-      k += 1;
-    }
-  }
-  if (negated) {
-    for (auto& word : set.bits) word = ~word;
-  }
-  return close + 1;
+  return npos;
 }
 
+// Where compiled tokens go: a growing vector for a kept Pattern, or a
+// fixed array on the stack for a pattern matched once.
+struct VectorOut {
+  std::vector<Tok>& toks;
+  std::vector<ByteSet>& classes;
+  std::size_t size() const { return toks.size(); }
+  void push(Tok t) { toks.push_back(t); }
+  void set_arg(std::size_t i, std::uint32_t arg) { toks[i].arg = arg; }
+  std::uint32_t add_class(const ByteSet& set) {
+    classes.push_back(set);
+    return static_cast<std::uint32_t>(classes.size() - 1);
+  }
+};
+
+template <std::size_t MaxToks>
+class ArrayOut {
+ public:
+  std::size_t size() const { return ntoks_; }
+  void push(Tok t) { new (&toks()[ntoks_++]) Tok(t); }
+  void set_arg(std::size_t i, std::uint32_t arg) { toks()[i].arg = arg; }
+  std::uint32_t add_class(const ByteSet& set) {
+    new (&classes()[nclasses_]) ByteSet(set);
+    return static_cast<std::uint32_t>(nclasses_++);
+  }
+  Tok* toks() { return reinterpret_cast<Tok*>(tok_storage_); }
+  ByteSet* classes() { return reinterpret_cast<ByteSet*>(class_storage_); }
+
+ private:
+  // Uninitialised: only what is pushed gets written.
+  alignas(Tok) unsigned char tok_storage_[MaxToks * sizeof(Tok)];
+  alignas(ByteSet) unsigned char class_storage_[MaxToks / 2 * sizeof(ByteSet)];
+  std::size_t ntoks_ = 0;
+  std::size_t nclasses_ = 0;
+};
+
 // Appends the tokens of one brace-free alternative, framed by Alt ... End.
-void compile_alt(std::string_view alt, std::vector<Tok>& toks, std::vector<ByteSet>& classes,
-                 std::vector<ClassItem>& items) {
-  const std::size_t frame = toks.size();
-  toks.push_back({TokKind::Alt});
+// An alternative of n bytes takes at most n + 2 tokens and n / 2 classes.
+template <class Out>
+void compile_alt(std::string_view alt, Out& out) {
+  const std::size_t frame = out.size();
+  out.push({TokKind::Alt});
   const std::size_t n = alt.size();
   std::size_t i = 0;
   while (i < n) {
     const char c = alt[i];
     if (c == '*') {
-      toks.push_back({TokKind::Star});
+      out.push({TokKind::Star});
       ++i;
     } else if (c == '?') {
-      toks.push_back({TokKind::Any});
+      out.push({TokKind::Any});
       ++i;
     } else if (c == '\\') {
       const bool trailing = i + 1 == n;
-      toks.push_back({TokKind::Lit, static_cast<unsigned char>(trailing ? '\\' : alt[i + 1])});
+      out.push({TokKind::Lit, static_cast<unsigned char>(trailing ? '\\' : alt[i + 1])});
       i += trailing ? 1 : 2;
     } else if (c == '[') {
       ByteSet set;
-      const std::size_t next = read_class(alt, i, set, items);
+      const std::size_t next = read_class(alt, i, set);
       if (next == npos) {
-        toks.push_back({TokKind::Lit, '['});
+        out.push({TokKind::Lit, '['});
         ++i;
       } else {
-        toks.push_back({TokKind::Class, 0, static_cast<std::uint32_t>(classes.size())});
-        classes.push_back(set);
+        out.push({TokKind::Class, 0, out.add_class(set)});
         i = next;
       }
     } else {
-      toks.push_back({TokKind::Lit, static_cast<unsigned char>(c)});
+      out.push({TokKind::Lit, static_cast<unsigned char>(c)});
       ++i;
     }
   }
-  toks.push_back({TokKind::End});
-  toks[frame].arg = static_cast<std::uint32_t>(toks.size());
+  out.push({TokKind::End});
+  out.set_arg(frame, static_cast<std::uint32_t>(out.size()));
 }
 
 // Token streams the matcher runs over: `at(p)` is the token at position p
@@ -244,6 +299,8 @@ bool match_alternative(const Toks& toks, std::size_t start, std::string_view tex
       star_p = p;
       star_t = t;
       p = toks.next(p);
+      // A star that ends the alternative absorbs the rest of the text.
+      if (toks.at(p).kind == TokKind::End) return true;
       continue;
     }
     const auto b = static_cast<unsigned char>(text[t]);
@@ -268,20 +325,18 @@ bool match_alternative(const Toks& toks, std::size_t start, std::string_view tex
 Pattern Pattern::compile(std::string_view text) {
   Pattern pattern;
   pattern.source_.assign(text);
-  std::vector<ClassItem> items;
+  VectorOut out{pattern.toks_, pattern.classes_};
   const BraceLayout layout = find_brace_groups(text);
   if (layout.groups.empty() || layout.over_cap) {
     pattern.toks_.reserve(text.size() + 2);
-    compile_alt(text, pattern.toks_, pattern.classes_, items);
+    compile_alt(text, out);
     return pattern;
   }
   const std::size_t bound = expanded_size(text, layout) + 2 * layout.alternatives;
   // Tok indices are 32-bit; a pattern that would exceed them cannot be held.
   if (bound > std::uint32_t{0xFFFFFFF0}) throw std::bad_alloc();
   pattern.toks_.reserve(bound);
-  for_each_alternative(text, layout, [&](std::string_view alt) {
-    compile_alt(alt, pattern.toks_, pattern.classes_, items);
-  });
+  for_each_alternative(text, layout, [&](std::string_view alt) { compile_alt(alt, out); });
   return pattern;
 }
 
@@ -312,8 +367,18 @@ std::optional<std::vector<std::string>> expand_braces_capped(std::string_view te
 }
 
 bool glob_match(std::string_view pattern, std::string_view text) {
-  if (pattern.find_first_of("{[") == std::string_view::npos) {
-    return match_alternative(RawToks{pattern}, 0, text);
+  // Short patterns without braces compile onto the stack; longer ones and
+  // brace patterns go through a Pattern.
+  constexpr std::size_t kShort = 62;
+  if (pattern.find('{') == std::string_view::npos) {
+    if (pattern.find('[') == std::string_view::npos) {
+      return match_alternative(RawToks{pattern}, 0, text);
+    }
+    if (pattern.size() <= kShort) {
+      ArrayOut<kShort + 2> out;
+      compile_alt(pattern, out);
+      return match_alternative(CompiledToks{out.toks(), out.classes()}, 1, text);
+    }
   }
   return Pattern::compile(pattern).matches(text);
 }

@@ -59,10 +59,12 @@ Result<DirectiveParts, ParseError> split_directive(std::string_view spec) {
   parts.action = unicode::trim(spec.substr(0, colon));
   if (parts.action.empty()) return fail(K::EmptyAction);
 
+  // The scan for `=` went through the unescaped colon, so the first `=`
+  // after the colon is also the first unescaped `=` of the text after it.
   std::string_view head = spec.substr(colon + 1);
-  if (const std::size_t eq = find_unescaped(head, '='); eq != npos) {
-    parts.note = head.substr(eq + 1);
-    head = head.substr(0, eq);
+  if (first_equals != npos) {
+    parts.note = spec.substr(first_equals + 1);
+    head = spec.substr(colon + 1, first_equals - colon - 1);
   }
   std::string_view body = unicode::trim(head);
   if (body.empty()) return fail(K::EmptyName);

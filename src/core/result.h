@@ -17,7 +17,8 @@ Err(E) -> Err<E>;
 template <class T, class E>
 class Result {
  public:
-  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+  Result(T&& value) : v_(std::in_place_index<0>, std::move(value)) {}
+  Result(const T& value) : v_(std::in_place_index<0>, value) {}
   template <class F>
   Result(Err<F> err) : v_(std::in_place_index<1>, std::move(err.error)) {}
 

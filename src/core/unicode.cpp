@@ -94,9 +94,21 @@ bool is_invisible(char32_t c) { return in_table(kInvisible, c); }
 
 const char* table_version() { return kUnicodeVersion; }
 
+namespace {
+
+bool is_ascii_white_space(unsigned char b) { return b == ' ' || (b >= 0x09 && b <= 0x0D); }
+
+}  // namespace
+
 std::string_view trim_start(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      if (!is_ascii_white_space(b)) break;
+      ++i;
+      continue;
+    }
     std::size_t next = i;
     if (!is_white_space(next_code_point(s, next))) break;
     i = next;
@@ -106,10 +118,15 @@ std::string_view trim_start(std::string_view s) {
 
 std::string_view trim(std::string_view s) {
   s = trim_start(s);
-  // Walk back over whole characters: find each character's start by
-  // skipping continuation bytes.
   std::size_t end = s.size();
   while (end > 0) {
+    const auto last = static_cast<unsigned char>(s[end - 1]);
+    if (last < 0x80) {
+      if (!is_ascii_white_space(last)) break;
+      --end;
+      continue;
+    }
+    // Find the start of the last character by skipping continuation bytes.
     std::size_t start = end - 1;
     while (start > 0 && end - start < 4 && is_continuation(static_cast<unsigned char>(s[start]))) --start;
     std::size_t probe = start;

@@ -76,8 +76,22 @@ bool check_required(const Signature& sig, const BoundArgs& out) {
   return true;
 }
 
+bool intern_names(const Signature& sig) {
+  for (std::size_t i = 0; i < sig.names.size(); ++i) {
+    if (sig.interned[i] == nullptr) {
+      sig.interned[i] = PyUnicode_InternFromString(sig.names[i]);
+      if (sig.interned[i] == nullptr) return false;
+    }
+  }
+  return true;
+}
+
 // The parameter a keyword names, or -1 after raising TypeError.
 Py_ssize_t keyword_index(const Signature& sig, PyObject* key) {
+  if (!intern_names(sig)) return -1;
+  for (std::size_t i = 0; i < sig.names.size(); ++i) {
+    if (key == sig.interned[i]) return static_cast<Py_ssize_t>(i);
+  }
   if (PyUnicode_Check(key)) {
     for (std::size_t i = 0; i < sig.names.size(); ++i) {
       if (PyUnicode_CompareWithASCIIString(key, sig.names[i]) == 0) return static_cast<Py_ssize_t>(i);

@@ -28,6 +28,9 @@ struct Signature {
   std::span<const char* const> names;
   std::size_t positional;           // how many may come by position
   std::size_t required;             // how many must be given
+  // Interned copies of `names`, made on first use: keywords in calls are
+  // almost always interned, so they are found by pointer.
+  PyObject** interned;
 };
 
 inline constexpr std::size_t kMaxParams = 10;

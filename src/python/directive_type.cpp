@@ -44,7 +44,8 @@ PyObject* directive_repr(PyObject* self) {
 }
 
 constexpr const char* kMatchesNames[] = {"names", "qualifier", "scopes"};
-constexpr Signature kMatches{"Directive.matches", kMatchesNames, 1, 1};
+PyObject* kMatchesInterned[std::size(kMatchesNames)] = {};
+constexpr Signature kMatches{"Directive.matches", kMatchesNames, 1, 1, kMatchesInterned};
 
 PyObject* directive_matches(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
@@ -110,7 +111,7 @@ PyObject* g_type = nullptr;
 
 PyObject* directive_type() { return shared_type(g_type, &kSpec); }
 
-PyObject* wrap_directive(Directive record) {
+PyObject* wrap_directive(Directive&& record) {
   PyObject* type = directive_type();
   if (type == nullptr) return nullptr;
   return new_boxed<DirectiveValue>(type, std::move(record));

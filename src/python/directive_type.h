@@ -15,7 +15,7 @@ namespace tarnwick::py {
 // What a Directive instance owns: the record, and its lint verb derived
 // once when the record is wrapped.
 struct DirectiveValue {
-  explicit DirectiveValue(Directive r)
+  explicit DirectiveValue(Directive&& r)
       : record(std::move(r)), verb(lint::lint_action_from_token(record.action)) {}
   Directive record;
   std::optional<lint::LintAction> verb;
@@ -25,7 +25,7 @@ struct DirectiveValue {
 PyObject* directive_type();
 
 // A new Directive instance owning `record`.
-PyObject* wrap_directive(Directive record);
+PyObject* wrap_directive(Directive&& record);
 
 const DirectiveValue& directive_value(PyObject* directive);
 

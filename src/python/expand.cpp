@@ -10,7 +10,8 @@ namespace tarnwick::py {
 namespace {
 
 constexpr const char* kNames[] = {"value", "actions"};
-constexpr Signature kSignature{"expand", kNames, 1, 1};
+PyObject* kSignatureInterned[std::size(kNames)] = {};
+constexpr Signature kSignature{"expand", kNames, 1, 1, kSignatureInterned};
 
 // A signal cut a blocking read short: let Python run its handlers. A handler
 // that raises (KeyboardInterrupt) ends the read.

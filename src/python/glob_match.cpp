@@ -9,7 +9,8 @@ namespace tarnwick::py {
 namespace {
 
 constexpr const char* kNames[] = {"pattern", "text"};
-constexpr Signature kSignature{"glob_match", kNames, 2, 2};
+PyObject* kSignatureInterned[std::size(kNames)] = {};
+constexpr Signature kSignature{"glob_match", kNames, 2, 2, kSignatureInterned};
 
 PyObject* glob_match(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {

@@ -16,7 +16,8 @@ namespace {
 const Ladder& ladder_of(PyObject* self) { return unbox<Ladder>(self); }
 
 constexpr const char* kNewNames[] = {"levels"};
-constexpr Signature kNew{"Ladder", kNewNames, 1, 1};
+PyObject* kNewInterned[std::size(kNewNames)] = {};
+constexpr Signature kNew{"Ladder", kNewNames, 1, 1, kNewInterned};
 
 PyObject* ladder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
@@ -35,7 +36,8 @@ PyObject* get_levels(PyObject* self, void*) {
 }
 
 constexpr const char* kPositionNames[] = {"level"};
-constexpr Signature kPosition{"Ladder.position", kPositionNames, 1, 1};
+PyObject* kPositionInterned[std::size(kPositionNames)] = {};
+constexpr Signature kPosition{"Ladder.position", kPositionNames, 1, 1, kPositionInterned};
 
 PyObject* ladder_position(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
@@ -51,7 +53,8 @@ PyObject* ladder_position(PyObject* self, PyObject* const* args, Py_ssize_t narg
 }
 
 constexpr const char* kStepNames[] = {"level", "delta"};
-constexpr Signature kStep{"Ladder.step", kStepNames, 2, 2};
+PyObject* kStepInterned[std::size(kStepNames)] = {};
+constexpr Signature kStep{"Ladder.step", kStepNames, 2, 2, kStepInterned};
 
 PyObject* ladder_step(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   BoundArgs bound;
@@ -67,7 +70,8 @@ PyObject* ladder_step(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 constexpr const char* kFoldNames[] = {"current", "directives", "names", "qualifier",
                                       "scopes",  "steps",      "drop",  "notes"};
-constexpr Signature kFold{"Ladder.fold", kFoldNames, 3, 3};
+PyObject* kFoldInterned[std::size(kFoldNames)] = {};
+constexpr Signature kFold{"Ladder.fold", kFoldNames, 3, 3, kFoldInterned};
 
 PyObject* ladder_fold(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {

@@ -15,7 +15,8 @@ const Directive& record_of(PyObject* d) { return directive_value(d).record; }
 std::optional<lint::LintAction> verb_of(PyObject* d) { return directive_value(d).verb; }
 
 constexpr const char* kFoldNames[] = {"current", "directives", "names", "qualifier", "scopes"};
-constexpr Signature kFold{"lint_fold", kFoldNames, 3, 3};
+PyObject* kFoldInterned[std::size(kFoldNames)] = {};
+constexpr Signature kFold{"lint_fold", kFoldNames, 3, 3, kFoldInterned};
 
 PyObject* lint_fold(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
@@ -48,7 +49,8 @@ PyObject* lint_fold(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 }
 
 constexpr const char* kSettingsNames[] = {"directives"};
-constexpr Signature kSettings{"lint_settings", kSettingsNames, 1, 1};
+PyObject* kSettingsInterned[std::size(kSettingsNames)] = {};
+constexpr Signature kSettings{"lint_settings", kSettingsNames, 1, 1, kSettingsInterned};
 
 PyObject* lint_settings(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {

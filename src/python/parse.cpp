@@ -10,7 +10,8 @@ namespace tarnwick::py {
 namespace {
 
 constexpr const char* kNames[] = {"spec", "actions"};
-constexpr Signature kSignature{"parse", kNames, 1, 1};
+PyObject* kSignatureInterned[std::size(kNames)] = {};
+constexpr Signature kSignature{"parse", kNames, 1, 1, kSignatureInterned};
 
 PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
@@ -25,7 +26,7 @@ PyObject* parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     auto parsed = parse_as<std::string>(spec);
     if (!parsed) return raise_directive_error(parsed.error().message());
     if (!check_action(parsed.value().action, bound.given(1) ? &actions : nullptr)) return nullptr;
-    return wrap_directive(std::move(parsed).value());
+    return wrap_directive(std::move(parsed.value()));
   });
 }
 

@@ -19,7 +19,7 @@ class SmallVec {
   SmallVec(const SmallVec&) = delete;
   SmallVec& operator=(const SmallVec&) = delete;
   ~SmallVec() {
-    if (data_ != inline_) ::operator delete(data_);
+    if (data_ != reinterpret_cast<T*>(storage_)) ::operator delete(data_);
   }
 
   void push_back(const T& value) {
@@ -44,13 +44,14 @@ class SmallVec {
     const std::size_t capacity = capacity_ * 2;
     T* bigger = static_cast<T*>(::operator new(capacity * sizeof(T)));
     std::memcpy(static_cast<void*>(bigger), data_, size_ * sizeof(T));
-    if (data_ != inline_) ::operator delete(data_);
+    if (data_ != reinterpret_cast<T*>(storage_)) ::operator delete(data_);
     data_ = bigger;
     capacity_ = capacity;
   }
 
-  T inline_[N];
-  T* data_ = inline_;
+  // Raw storage: nothing to initialise until an item is pushed.
+  alignas(T) unsigned char storage_[N * sizeof(T)];
+  T* data_ = reinterpret_cast<T*>(storage_);
   std::size_t size_ = 0;
   std::size_t capacity_ = N;
 };

@@ -1,0 +1,127 @@
+"""Throughput of `tarnwick sarif` against the floor of reading and writing the same JSON.
+
+Generates a SARIF log of 100,000 results (300 rules, 2,000 files, half of
+them as absolute `file:` URIs) and 50 directives, then times, best of N runs,
+as separate processes writing to /dev/null:
+
+- `python -m tarnwick sarif -D @directives.txt log.sarif`
+- a plain script that loads the log with `json` and writes it back with the
+  writer and settings that `tarnwick sarif` uses (the floor).
+
+Usage: python bench/bench_sarif.py [--results N] [--repeat N]
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import random
+import subprocess
+import sys
+import tempfile
+import time
+
+from tarnwick.sarif import DUMP_SETTINGS
+
+FLOOR = """
+import json, sys
+with open(sys.argv[1], "rb") as f:
+    log = json.loads(f.read())
+sys.stdout.buffer.write(json.dumps(log, ensure_ascii=False, separators=(",", ":")).encode() + b"\\n")
+"""
+# The floor must write exactly as the command does.
+assert DUMP_SETTINGS == {"ensure_ascii": False, "separators": (",", ":")}
+
+
+def make_log(n: int, root: str, rng: random.Random) -> dict:
+    rules = [
+        {
+            "id": f"R{i:03}",
+            "name": f"rule-number-{i}",
+            "shortDescription": {"text": f"Rule {i}"},
+            "defaultConfiguration": {"level": rng.choice(["error", "warning", "note"])},
+        }
+        for i in range(300)
+    ]
+    files = [f"src/pkg{i % 40}/module_{i}.py" for i in range(2000)]
+    results = []
+    for k in range(n):
+        r = rng.randrange(len(rules))
+        path = rng.choice(files)
+        uri = f"file://{root}/{path}" if k % 2 else path
+        result = {
+            "ruleId": rules[r]["id"],
+            "ruleIndex": r,
+            "message": {"text": f"finding {k} of rule {r} in {path}"},
+            "locations": [
+                {
+                    "physicalLocation": {
+                        "artifactLocation": {"uri": uri},
+                        "region": {"startLine": rng.randrange(1, 500), "startColumn": rng.randrange(1, 80)},
+                    }
+                }
+            ],
+        }
+        if k % 3:
+            result["level"] = rng.choice(["error", "warning", "note"])
+        results.append(result)
+    return {
+        "version": "2.1.0",
+        "$schema": "https://json.schemastore.org/sarif-2.1.0.json",
+        "runs": [{"tool": {"driver": {"name": "benchlint", "rules": rules}}, "results": results}],
+    }
+
+
+def make_directives(rng: random.Random) -> str:
+    verbs = ["suppress", "de-escalate", "escalate", "note"]
+    lines = []
+    for i in range(50):
+        name = rng.choice([f"R{rng.randrange(300):03}", f"R{rng.randrange(30):02}*", f"rule-number-{rng.randrange(300)}"])
+        kind = "<benchlint>" if i % 2 else ""
+        path = rng.choice(["", f"@src/pkg{rng.randrange(40)}/*", "@src/*/module_1*.py"])
+        note = f"=note {i}" if i % 3 else ""
+        lines.append(f"{rng.choice(verbs)}:{kind}{name}{path}{note}")
+    return "\n".join(lines) + "\n"
+
+
+def best_of(cmd: list[str], repeat: int, cwd: str) -> tuple[float, int]:
+    best, status = float("inf"), 0
+    for _ in range(repeat):
+        with open(os.devnull, "wb") as sink:
+            start = time.perf_counter()
+            status = subprocess.run(cmd, stdout=sink, cwd=cwd).returncode
+            best = min(best, time.perf_counter() - start)
+    return best, status
+
+
+def main() -> None:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--results", type=int, default=100_000)
+    ap.add_argument("--repeat", type=int, default=3)
+    opts = ap.parse_args()
+    rng = random.Random(8)
+    with tempfile.TemporaryDirectory() as tmp:
+        root = os.path.realpath(tmp)
+        log_path = os.path.join(root, "log.sarif")
+        with open(log_path, "w", encoding="utf-8") as f:
+            json.dump(make_log(opts.results, root, rng), f)
+        with open(os.path.join(root, "directives.txt"), "w", encoding="utf-8") as f:
+            f.write(make_directives(rng))
+        size = os.path.getsize(log_path) / 1e6
+        tool, status = best_of(
+            [sys.executable, "-m", "tarnwick", "sarif", "-D", "@directives.txt", "log.sarif"], opts.repeat, root
+        )
+        if status not in (0, 1):
+            sys.exit(f"tarnwick sarif exited with status {status}")
+        floor, _ = best_of([sys.executable, "-c", FLOOR, "log.sarif"], opts.repeat, root)
+    n = opts.results
+    print(f"{n:,} results, {size:.1f} MB, 50 directives, best of {opts.repeat}")
+    print(f"{'':<22} {'seconds':>8} {'results/s':>12}")
+    print(f"{'tarnwick sarif':<22} {tool:>8.2f} {n / tool:>12,.0f}")
+    print(f"{'json load + dump':<22} {floor:>8.2f} {n / floor:>12,.0f}")
+    print(f"ratio (tarnwick / floor): {tool / floor:.2f} x  (target: at most 2 x)")
+
+
+if __name__ == "__main__":
+    main()
