@@ -4,6 +4,9 @@ A directive is one line ``ACTION:[<KIND>]NAME[@PATH][=NOTE]``. This package
 parses directives, matches them against targets with its own glob matcher,
 folds matching directives onto a finding's severity (or onto any ladder of
 levels you define) and collects ``set:KEY=VALUE`` settings.
+
+``add_directive_option`` adds a ``-D`` option to an argparse parser; the
+``tarnwick`` command (``python -m tarnwick``) checks and explains directives.
 """
 
 from tarnwick._tarnwick import (
@@ -16,6 +19,7 @@ from tarnwick._tarnwick import (
     lint_settings,
     parse,
 )
+from tarnwick.argparse_helper import add_directive_option
 
 __all__ = [
     "parse",
@@ -26,4 +30,5 @@ __all__ = [
     "Directive",
     "Ladder",
     "DirectiveError",
+    "add_directive_option",
 ]

@@ -6,6 +6,7 @@ namespace tarnwick {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
+constexpr std::size_t kMaxTokens = std::size_t{1} << 28;
 
 // The first `ch` at or after `from` that no backslash escapes; a backslash
 // makes the scan skip the byte after it.
@@ -332,9 +333,11 @@ Pattern Pattern::compile(std::string_view text) {
     compile_alt(text, out);
     return pattern;
   }
+  // Every alternative is compiled in full, so a long text with many
+  // alternatives costs their product; past 2^28 tokens (2 GiB) compiling
+  // reports an allocation failure instead of exhausting the machine.
   const std::size_t bound = expanded_size(text, layout) + 2 * layout.alternatives;
-  // Tok indices are 32-bit; a pattern that would exceed them cannot be held.
-  if (bound > std::uint32_t{0xFFFFFFF0}) throw std::bad_alloc();
+  if (bound > kMaxTokens) throw std::bad_alloc();
   pattern.toks_.reserve(bound);
   for_each_alternative(text, layout, [&](std::string_view alt) { compile_alt(alt, out); });
   return pattern;

@@ -4,6 +4,8 @@
 
 #include <Python.h>
 
+#include <new>
+#include <stdexcept>
 #include <string_view>
 
 #include "python/args.h"
@@ -21,13 +23,19 @@ PyObject* raise_directive_error(std::string_view message);
 // DirectiveError ("unknown action ...; allowed: [...]") and returns false.
 bool check_action(std::string_view token, const TextSet* allowed);
 
-// Runs `body`, turning C++ allocation failures into MemoryError.
+// Runs `body`, turning C++ exceptions (allocation failures, in practice)
+// into Python exceptions so that none crosses into the interpreter.
 template <class Body>
 PyObject* guarded(Body body) {
   try {
     return body();
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_SystemError, e.what());
+    return nullptr;
   }
 }
 

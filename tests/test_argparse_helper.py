@@ -1,0 +1,92 @@
+"""add_directive_option: -D values expanded while argparse parses."""
+
+import argparse
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+from tarnwick import DirectiveError, add_directive_option, expand, parse
+
+TEXTS = ["allow:x", " deny : <fn> foo* @ src/* = why ", "note:*=", "set:k=v", "a\\:b:c"]
+
+
+def texts_of(directives):
+    return [str(d) for d in directives]
+
+
+@pytest.fixture
+def rules(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "rules.txt").write_text("# c\nallow:a\n\ndeny:b=c\n", encoding="utf-8")
+    (tmp_path / "bad.txt").write_text("allow:a\n\nallow:@src\n", encoding="utf-8")
+
+
+@given(st.lists(st.sampled_from(TEXTS), max_size=6))
+def test_inline_values_collect_in_order(texts):
+    parser = argparse.ArgumentParser()
+    add_directive_option(parser)
+    args = parser.parse_args([arg for text in texts for arg in ("-D", text)])
+    assert texts_of(args.directives) == [str(parse(t)) for t in texts]
+
+
+def test_files_and_inline_values_interleave(rules):
+    parser = argparse.ArgumentParser()
+    add_directive_option(parser, "-W", "--rule", dest="rules", actions={"allow", "deny", "x"})
+    args = parser.parse_args(["-W", "x:1", "--rule", "@rules.txt", "-Wx:2"])
+    assert texts_of(args.rules) == ["x:1", "allow:a", "deny:b=c", "x:2"]
+    # the default is a fresh empty list each time, never the previous result
+    assert parser.parse_args([]).rules == []
+
+
+@pytest.mark.parametrize(
+    ("value", "actions"),
+    [
+        ("@bad.txt", None),
+        ("allow:<>x", None),
+        ("@missing.txt", None),
+        ("deny:b", {"allow"}),
+        ("@rules.txt", set()),
+    ],
+)
+def test_directive_error_is_a_usage_error(rules, capsys, value, actions):
+    with pytest.raises(DirectiveError) as expected:
+        expand(value, actions=actions)
+    parser = argparse.ArgumentParser(prog="lint")
+    add_directive_option(parser, actions=actions)
+    with pytest.raises(SystemExit) as exit:
+        parser.parse_args(["-D", "allow:ok", "-D", value])
+    assert exit.value.code == 2
+    usage, error = capsys.readouterr().err.splitlines()[-2:]
+    assert usage.startswith("usage: lint") and error == f"lint: error: {expected.value}"
+
+
+def test_location_of_a_bad_line(rules):
+    parser = argparse.ArgumentParser(exit_on_error=False)
+    add_directive_option(parser)
+    with pytest.raises(argparse.ArgumentError) as error:
+        parser.parse_args(["-D", "@bad.txt"])
+    assert str(error.value) == "bad.txt:3: empty name pattern"
+
+
+def test_sub_command_reports_with_its_own_prog(capsys):
+    parser = argparse.ArgumentParser(prog="tool")
+    sub = parser.add_subparsers().add_parser("lint")
+    add_directive_option(sub)
+    assert texts_of(parser.parse_args(["lint", "-D", "a:b"]).directives) == ["a:b"]
+    with pytest.raises(SystemExit):
+        parser.parse_args(["lint", "-D", "a"])
+    assert capsys.readouterr().err.endswith(
+        "tool lint: error: <inline>: expected `ACTION:…` (no `:` found)\n"
+    )
+
+
+@pytest.mark.parametrize(("prefix", "refused"), [("@", True), ("+@", True), ("+", False), (None, False)])
+def test_at_fromfile_prefix_is_refused(prefix, refused):
+    parser = argparse.ArgumentParser(fromfile_prefix_chars=prefix)
+    if refused:
+        with pytest.raises(ValueError, match="fromfile_prefix_chars"):
+            add_directive_option(parser)
+        assert "-D" not in parser._option_string_actions
+    else:
+        add_directive_option(parser)

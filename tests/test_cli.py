@@ -1,0 +1,224 @@
+"""The `tarnwick` command, driven as a subprocess the way a user runs it."""
+
+import json
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from tarnwick import Ladder, expand, glob_match, lint_fold
+
+RULES = """\
+# team policy
+suppress:<py>unused-*@tests/*=fixtures
+
+de-escalate:line-too-long=legacy
+escalate:*except*
+note:*=seen
+"""
+
+
+@pytest.fixture
+def tool(tmp_path):
+    (tmp_path / "rules.txt").write_text(RULES, encoding="utf-8")
+    (tmp_path / "bad.txt").write_text("# ok\nnote:x\n\nallow:<>x\n", encoding="utf-8")
+
+    def run(*args, stdin=""):
+        return subprocess.run(
+            [sys.executable, "-m", "tarnwick", *args],
+            cwd=tmp_path,
+            input=stdin,
+            capture_output=True,
+            text=True,
+            encoding="utf-8",
+        )
+
+    return run
+
+
+@pytest.mark.parametrize("command", ["check", "explain", "glob", None])
+def test_help(tool, command):
+    run = tool(*[command] if command else [], "--help")
+    assert run.returncode == 0 and run.stdout.startswith(f"usage: tarnwick {command or ''}")
+
+
+def test_check_prints_directives_with_their_value(tool):
+    run = tool("check", "-D", "@rules.txt", "-D", " allow : x ", "-D", "@-", stdin="# nothing\n")
+    assert run.returncode == 0 and run.stderr == ""
+    assert run.stdout == (
+        "-D @rules.txt\n  suppress:<py>unused-*@tests/*=fixtures\n  de-escalate:line-too-long=legacy\n"
+        "  escalate:*except*\n  note:*=seen\n-D  allow : x \n  allow:x\n-D @-\n  (no directives)\n"
+    )
+
+
+@pytest.mark.parametrize(
+    ("args", "stderr"),
+    [
+        (["-D", "@bad.txt"], "-D @bad.txt: bad.txt:4: empty `<>` kind filter\n"),
+        (["-D", "@-"], "-D @-: <stdin>:2: empty name pattern\n"),
+        (["-D", "nope", "-D", "note:x"], "-D nope: <inline>: expected `ACTION:…` (no `:` found)\n"),
+        (
+            ["-D", "@rules.txt", "--actions", "note,suppress"],
+            '-D @rules.txt: unknown action "de-escalate"; allowed: ["note", "suppress"]\n',
+        ),
+        (["-D", "x:y", "--actions", ""], '-D x:y: unknown action "x"; allowed: []\n'),
+    ],
+)
+def test_check_reports_bad_values_and_exits_1(tool, args, stderr):
+    run = tool("check", *args, stdin="a:b\nallow:\n")
+    assert (run.returncode, run.stderr) == (1, stderr)
+    # the other values are still checked and printed
+    assert run.stdout == ("-D note:x\n  note:x\n" if "note:x" in args else "")
+
+
+def test_check_json(tool):
+    run = tool("check", "-D", "deny:<fn>foo*@src/*=legacy API", "-D", "@missing.txt", "--json")
+    assert run.returncode == 1 and run.stderr == ""
+    good, bad = json.loads(run.stdout)["values"]
+    assert good["error"] is None and good["directives"] == [
+        {
+            "text": "deny:<fn>foo*@src/*=legacy API",
+            "action": "deny",
+            "kind": "fn",
+            "name": "foo*",
+            "path": "src/*",
+            "note": "legacy API",
+        }
+    ]
+    assert bad["directives"] == [] and bad["error"].startswith("missing.txt: ")
+
+
+@pytest.mark.parametrize(
+    ("args", "message"),
+    [
+        (["-D", "@bad.txt", "--severity", "info", "--name", "x"], "bad.txt:4: empty `<>` kind filter"),
+        (
+            ["--severity", "fatal", "--name", "x"],
+            'unknown severity "fatal"; expected "error", "warning", or "info"',
+        ),
+        (["--severity", "info", "--name", "x", "--drop", "v"], "--step and --drop need --ladder"),
+        (
+            ["--severity", "info", "--name", "x", "--ladder", "a", "--step", "v=2147483648"],
+            "argument --step: expected VERB=N",
+        ),
+        (["--severity", "info"], "the following arguments are required: --name"),
+    ],
+)
+def test_explain_usage_errors_exit_2(tool, args, message):
+    run = tool("explain", *args)
+    assert run.returncode == 2 and run.stdout == ""
+    assert (
+        run.stderr.startswith("usage: tarnwick explain")
+        and f"tarnwick explain: error: {message}" in run.stderr
+    )
+
+
+@pytest.mark.parametrize(
+    ("severity", "names", "kind", "scopes"),
+    [
+        ("warning", ["unused-import"], "py", ["tests/a.py"]),
+        ("Warning", ["unused-import"], None, ["tests/a.py"]),
+        ("error", ["line-too-long", "bare-except"], None, []),
+        ("info", ["nothing"], "py", ["src/x"]),
+    ],
+)
+def test_explain_agrees_with_lint_fold(tool, tmp_path, severity, names, kind, scopes):
+    args = ["explain", "-D", "@rules.txt", "--severity", severity, "--name", *names]
+    args += ["--kind", kind] if kind else []
+    args += ["--scope", *scopes] if scopes else []
+    report = json.loads(tool(*args, "--json").stdout)
+    directives = expand(f"@{tmp_path / 'rules.txt'}")
+    assert tuple(report["result"]) == lint_fold(severity, directives, names, qualifier=kind, scopes=scopes)
+    human = tool(*args).stdout
+    assert human.splitlines()[-1] == f"folded: {tuple(report['result'])!r}"
+    for row in report["directives"]:
+        assert row["matched"] == (row["effect"] is not None) == (not row["why_not"])
+
+
+def test_explain_says_why_not(tool):
+    run = tool(
+        "explain",
+        "-D",
+        "suppress:<py>unused-*@tests/*",
+        "--severity",
+        "info",
+        "--name",
+        "unused-x",
+        "--kind",
+        "PY",
+        "--json",
+    )
+    (row,) = json.loads(run.stdout)["directives"]
+    assert set(row["why_not"]) == {"kind", "path"}
+    assert row["why_not"]["kind"] == 'wants kind "py", target has kind "PY"'
+
+
+def test_explain_ladder(tool):
+    args = [
+        "-D",
+        "promote:*=up",
+        "-D",
+        "promote:*",
+        "-D",
+        "retract:x@src/*",
+        "-D",
+        "other:*=n",
+        "--ladder",
+        "draft,review,final",
+        "--level",
+        "draft",
+        "--name",
+        "x",
+        "--scope",
+        "src/a",
+        "--step",
+        "promote=1",
+        "--step",
+        "retract=-1",
+        "--drop",
+        "retract",
+    ]
+    report = json.loads(tool("explain", *args, "--json").stdout)
+    expected = Ladder(["draft", "review", "final"]).fold(
+        "draft",
+        [d for v in ("promote:*=up", "promote:*", "retract:x@src/*", "other:*=n") for d in expand(v)],
+        ["x"],
+        scopes=["src/a"],
+        steps={"promote": 1, "retract": -1},
+        drop={"retract"},
+    )
+    assert tuple(report["result"]) == expected == ("review", True, ["up", "n"])
+    assert [r["effect"] for r in report["directives"]] == [
+        {"step": 1, "drops": False, "note": "up"},
+        {"step": 1, "drops": False, "note": None},
+        {"step": -1, "drops": True, "note": None},
+        {"step": 0, "drops": False, "note": "n"},
+    ]
+
+
+@pytest.mark.parametrize(
+    ("pattern", "texts"), [("src/*", ["src/a/b", "Src/a", "src"]), ("[!a]?", ["ab", "bé", "é"])]
+)
+def test_glob(tool, pattern, texts):
+    run = tool("glob", pattern, *texts)
+    assert run.returncode == 0
+    assert run.stdout.splitlines() == [
+        f"{'match   ' if glob_match(pattern, t) else 'no match'}  {t}" for t in texts
+    ]
+    report = json.loads(tool("glob", "--json", pattern, *texts).stdout)
+    assert report["texts"] == [{"text": t, "matches": glob_match(pattern, t)} for t in texts]
+
+
+def test_no_command_is_a_usage_error(tool):
+    run = tool()
+    assert run.returncode == 2 and "required: COMMAND" in run.stderr
+
+
+def test_console_script():
+    script = shutil.which("tarnwick", path=str(Path(sys.executable).parent))
+    if script is None:
+        pytest.skip("the tarnwick script is not installed next to this interpreter")
+    run = subprocess.run([script, "glob", "a*", "abc"], capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (0, "match     abc\n")

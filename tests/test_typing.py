@@ -1,0 +1,76 @@
+"""The stubs match the compiled module, and typed code using the package passes
+`mypy --strict`. Skipped where mypy is not installed."""
+
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import tarnwick
+
+PACKAGE = Path(tarnwick.__file__).resolve().parent
+EXAMPLE = Path(__file__).resolve().parent.parent / "examples" / "typed_usage.py"
+
+
+def test_package_ships_its_types():
+    assert (PACKAGE / "py.typed").is_file() and (PACKAGE / "_tarnwick.pyi").is_file()
+
+
+@pytest.fixture(scope="module")
+def mypy(tmp_path_factory):
+    """Run a mypy tool on the installed package's Python files and stubs.
+
+    They are copied (without the compiled module) into a directory of their own
+    on MYPYPATH, so the check sees the same files whether the package is
+    installed normally or in editable mode; the runtime side of stubtest
+    imports the installed module itself. Runs outside the source tree.
+    """
+    pytest.importorskip("mypy")
+    work = tmp_path_factory.mktemp("typing")
+    copy = work / "path" / "tarnwick"
+    copy.mkdir(parents=True)
+    for pattern in ("*.py", "*.pyi", "py.typed"):
+        for file in PACKAGE.glob(pattern):
+            shutil.copy(file, copy)
+
+    def run(*args):
+        return subprocess.run(
+            [sys.executable, "-m", *args],
+            cwd=work,
+            env={**os.environ, "MYPYPATH": str(copy.parent)},
+            capture_output=True,
+            text=True,
+        )
+
+    return run
+
+
+def test_stubtest(mypy):
+    run = mypy("mypy.stubtest", "tarnwick._tarnwick")
+    assert run.returncode == 0, run.stdout + run.stderr
+
+
+STRICT = ("mypy", "--strict", "--python-version", "3.10", "--no-incremental")
+
+
+@pytest.mark.parametrize(
+    "target",
+    [
+        [str(EXAMPLE)],
+        # the package's own modules; commands in other modules are only followed for types
+        ["--follow-imports=silent", "-m", "tarnwick", "-m", "tarnwick.argparse_helper", "-m", "tarnwick.cli"],
+    ],
+    ids=["example", "package"],
+)
+def test_mypy_strict(mypy, target):
+    run = mypy(*STRICT, *target)
+    assert run.returncode == 0, run.stdout + run.stderr
+
+
+def test_example_runs():
+    run = subprocess.run([sys.executable, EXAMPLE.name], cwd=EXAMPLE.parent, capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines()[1] == "WARNING True 2 {'max-line-length': '100'}"
