@@ -8,7 +8,10 @@ as separate processes writing to /dev/null:
 - a plain script that loads the log with `json` and writes it back with the
   writer and settings that `tarnwick sarif` uses (the floor).
 
-Usage: python bench/bench_sarif.py [--results N] [--repeat N]
+With --wide every directive's NAME is `*`, so every directive is tested
+against every result's scopes (the worst case for the fold).
+
+Usage: python bench/bench_sarif.py [--results N] [--repeat N] [--wide]
 """
 
 from __future__ import annotations
@@ -73,11 +76,15 @@ def make_log(n: int, root: str, rng: random.Random) -> dict:
     }
 
 
-def make_directives(rng: random.Random) -> str:
+def make_directives(rng: random.Random, wide: bool) -> str:
     verbs = ["suppress", "de-escalate", "escalate", "note"]
     lines = []
     for i in range(50):
-        name = rng.choice([f"R{rng.randrange(300):03}", f"R{rng.randrange(30):02}*", f"rule-number-{rng.randrange(300)}"])
+        name = rng.choice(
+            [f"R{rng.randrange(300):03}", f"R{rng.randrange(30):02}*", f"rule-number-{rng.randrange(300)}"]
+        )
+        if wide:
+            name = "*"
         kind = "<benchlint>" if i % 2 else ""
         path = rng.choice(["", f"@src/pkg{rng.randrange(40)}/*", "@src/*/module_1*.py"])
         note = f"=note {i}" if i % 3 else ""
@@ -99,6 +106,7 @@ def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--results", type=int, default=100_000)
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--wide", action="store_true", help="every directive names every rule (NAME is *)")
     opts = ap.parse_args()
     rng = random.Random(8)
     with tempfile.TemporaryDirectory() as tmp:
@@ -107,16 +115,19 @@ def main() -> None:
         with open(log_path, "w", encoding="utf-8") as f:
             json.dump(make_log(opts.results, root, rng), f)
         with open(os.path.join(root, "directives.txt"), "w", encoding="utf-8") as f:
-            f.write(make_directives(rng))
+            f.write(make_directives(rng, opts.wide))
         size = os.path.getsize(log_path) / 1e6
         tool, status = best_of(
-            [sys.executable, "-m", "tarnwick", "sarif", "-D", "@directives.txt", "log.sarif"], opts.repeat, root
+            [sys.executable, "-m", "tarnwick", "sarif", "-D", "@directives.txt", "log.sarif"],
+            opts.repeat,
+            root,
         )
         if status not in (0, 1):
             sys.exit(f"tarnwick sarif exited with status {status}")
         floor, _ = best_of([sys.executable, "-c", FLOOR, "log.sarif"], opts.repeat, root)
     n = opts.results
-    print(f"{n:,} results, {size:.1f} MB, 50 directives, best of {opts.repeat}")
+    kind = "50 directives, NAME * (--wide)" if opts.wide else "50 directives"
+    print(f"{n:,} results, {size:.1f} MB, {kind}, best of {opts.repeat}")
     print(f"{'':<22} {'seconds':>8} {'results/s':>12}")
     print(f"{'tarnwick sarif':<22} {tool:>8.2f} {n / tool:>12,.0f}")
     print(f"{'json load + dump':<22} {floor:>8.2f} {n / floor:>12,.0f}")

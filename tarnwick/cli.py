@@ -23,6 +23,7 @@ from typing import Any, NoReturn
 
 from tarnwick._tarnwick import Directive, DirectiveError, Ladder, expand, glob_match, lint_fold
 from tarnwick.argparse_helper import add_directive_option
+from tarnwick.sarif import add_parser as _add_sarif
 
 # --- shared helpers ---------------------------------------------------------
 
@@ -343,7 +344,7 @@ def _run_glob(args: argparse.Namespace) -> int:
 
 # --- entry point --------------------------------------------------------------
 
-_COMMANDS: tuple[Callable[[Any], None], ...] = (_add_check, _add_explain, _add_glob)
+_COMMANDS: tuple[Callable[[Any], None], ...] = (_add_check, _add_explain, _add_glob, _add_sarif)
 
 _EPILOG = """\
 exit status:

@@ -1,0 +1,348 @@
+"""`tarnwick sarif`: the SARIF mapping, the command as a user runs it, and real ruff/bandit logs."""
+
+import copy
+import importlib.util
+import json
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from tarnwick import lint_fold, parse, sarif
+
+DATA = Path(__file__).parent / "data"
+SARIF = DATA / "sarif"
+ROOT = "/work/repo"  # the root that several-runs.sarif is written for
+HAS_JSONSCHEMA = importlib.util.find_spec("jsonschema") is not None
+
+
+def tarnwick(*args, stdin=b"", cwd=None):
+    return subprocess.run(
+        [sys.executable, "-m", "tarnwick", "sarif", *args], input=stdin, capture_output=True, cwd=cwd
+    )
+
+
+def assert_valid(log):
+    """Valid against the official SARIF 2.1.0 schema (checked where jsonschema is installed)."""
+    if HAS_JSONSCHEMA:
+        import jsonschema
+
+        schema = json.loads((DATA / "sarif-schema-2.1.0.json").read_text(encoding="utf-8"))
+        jsonschema.Draft7Validator(schema).validate(log)
+
+
+def make_log(*runs):
+    """A log of runs given as (driver name, results)."""
+    rules = [{"id": "R1", "name": "rule-one"}, {"id": "R2", "properties": {"name": "rule-two"}}]
+    runs = [{"tool": {"driver": {"name": n, "rules": rules}}, "results": res} for n, res in runs]
+    return {"version": "2.1.0", "runs": runs}
+
+
+def result(rule_id="R1", level="warning", uri="src/a.py", **more):
+    r = {"ruleId": rule_id, "message": {"text": "m"}, **more}
+    if level is not None:
+        r["level"] = level
+    if uri is not None:
+        r["locations"] = [{"physicalLocation": {"artifactLocation": {"uri": uri}}}]
+    return r
+
+
+# ------------------------------------------------------------------ mapping
+
+
+@pytest.mark.parametrize(
+    ("uri", "scope"),
+    [
+        ("file:///work/repo/src/a.py", "src/a.py"),
+        ("file://localhost/work/repo/src/../a%20b.py", "a b.py"),
+        ("/work/real/src/a.py", "src/a.py"),  # under the second root (the real path)
+        ("file:///work/repository/a.py", "file:///work/repository/a.py"),  # a sibling, not under the root
+        ("file://server/work/repo/a.py", "file://server/work/repo/a.py"),
+        ("src/a%20b.py", "src/a%20b.py"),
+    ],
+)
+def test_uri_to_scope(uri, scope):
+    assert sarif.uri_to_scope(uri, ["/work/repo", "/work/real"]) == scope
+
+
+@pytest.mark.skipif(not HAS_JSONSCHEMA, reason="jsonschema not installed")
+def test_hand_written_log_is_valid_sarif():
+    assert_valid(json.loads((SARIF / "several-runs.sarif").read_bytes()))
+
+
+def test_targets_of_a_hand_written_log():
+    log = sarif.load_log((SARIF / "several-runs.sarif").read_bytes())
+    seen = []
+    for run in log["runs"]:
+        targets = sarif.Targets(run, [ROOT])
+        seen += [(targets.qualifier, *targets.of(r), targets.scopes.of(r)) for r in run["results"]]
+    assert seen == [
+        ("alpha", "error", ("P1", "plugin-rule"), ("src/app/main.py",)),
+        ("alpha", "note", ("P2",), ("lib/util.py",)),
+        ("alpha", "warning", ("A1", "first-rule"), ("src/app/ odd.py",)),
+        ("alpha", "none", ("A1", "first-rule"), ("src/app/main.py",)),
+        ("alpha", "warning", ("Z9",), ("lib/indexed.py", "file:///elsewhere/x.py")),
+        ("alpha", "none", ("A1", "first-rule"), ("src/app/main.py",)),
+        ("Beta", "error", ("B1", "beta-one"), ("src/app/main.py",)),
+        ("Beta", "note", ("B1", "beta-one"), ()),
+    ]
+
+
+@pytest.mark.parametrize(
+    ("remaining", "fail_on", "status"),
+    [
+        (["error"], None, 0),
+        (["warning"], "error", 0),
+        (["info", "warning"], "warning", 1),
+        (["info"], "note", 1),
+    ],
+)
+def test_gate(remaining, fail_on, status):
+    assert sarif.gate(remaining, fail_on) == status
+
+
+# ------------------------------------------------------------------ the fold, as properties
+
+DIRECTIVES = st.builds(
+    lambda *parts: parse("".join(parts)),
+    st.sampled_from(["suppress:", "de-escalate:", "escalate:", "note:", "set:", "allow:"]),
+    st.sampled_from(["", "<t>", "<u>", "<*>"]),
+    st.sampled_from(["R1", "R?", "rule-{one,two}", "*", "[RS]2", r"R\*", "X"]),
+    st.sampled_from(["", "@src/*", "@src/a.py", "@lib/*", "@"]),
+    st.sampled_from(["", "=n1", "=n2", "="]),
+)
+RESULTS = st.builds(
+    lambda props, **kw: result(**kw, **({"properties": props} if props else {})),
+    st.dictionaries(st.sampled_from(["k", "x"]), st.integers() | st.text(max_size=3)),
+    rule_id=st.sampled_from(["R1", "R2", "S2", "R*"]),
+    level=st.sampled_from([None, "error", "warning", "note", "none"]),
+    uri=st.sampled_from([None, "src/a.py", "file:///root/src/b.py", "/root/lib/c.py", "lib/c.py"]),
+)
+LOGS = st.lists(st.tuples(st.sampled_from(["t", "u"]), st.lists(RESULTS, max_size=6)), max_size=3).map(
+    lambda runs: make_log(*runs)
+)
+
+
+def folded(log, directives, **kw):
+    out = copy.deepcopy(log)
+    return out, sarif.fold_log(out, directives, roots=["/root"], **kw)
+
+
+def strip(log, like):
+    """`log` with what the fold wrote into each result (level, suppressions, notes) put back as in `like`."""
+    log = copy.deepcopy(log)
+    for run, run_like in zip(log["runs"], like["runs"], strict=True):
+        for r, r_like in zip(run["results"], run_like["results"], strict=True):
+            if r.get("properties", {}).pop("tarnwick", None) is not None:
+                for key in ("level", "suppressions", "properties"):
+                    r.pop(key, None)
+                    r.update({key: r_like[key]} if key in r_like else {})
+    return log
+
+
+@settings(max_examples=150, deadline=None)
+@given(LOGS, st.lists(DIRECTIVES, max_size=8))
+def test_each_result_is_folded_by_lint_fold_with_every_directive(log, directives):
+    out, remaining = folded(log, directives)
+    expected, kept = [], []
+    for run_in, run_out in zip(log["runs"], out["runs"], strict=True):
+        targets, qualifier = sarif.Targets(run_in, ["/root"]), run_in["tool"]["driver"]["name"]
+        kept.append([])
+        for r_in, r_out in zip(run_in["results"], run_out["results"], strict=True):
+            level, names = targets.of(r_in)
+            severity = sarif.SEVERITY_OF_LEVEL.get(level)
+            new, dropped, notes = fold = (
+                lint_fold(severity, directives, names, qualifier=qualifier, scopes=targets.scopes.of(r_in))
+                if severity
+                else (None, False, [])
+            )
+            kept[-1] += [] if dropped else [r_out]
+            expected += [] if dropped or not severity else [new]
+            if fold in ((severity, False, []), (None, False, [])):
+                assert r_out == r_in  # untouched
+                continue
+            assert r_out["level"] == sarif.LEVEL_OF_SEVERITY[new]
+            assert r_out["properties"]["tarnwick"] == {"originalLevel": level, "notes": notes}
+            entry = {"kind": "external", "justification": "; ".join(notes) or sarif.DEFAULT_JUSTIFICATION}
+            assert r_out.get("suppressions") == ([entry] if dropped else None)
+    assert remaining == expected
+    assert strip(out, log) == log
+    assert_valid(out)
+    removed, remaining_after = folded(log, directives, remove_dropped=True)
+    assert remaining_after == remaining and [run["results"] for run in removed["runs"]] == kept
+
+
+@settings(max_examples=100, deadline=None)
+@given(LOGS, st.lists(DIRECTIVES, max_size=8), st.randoms())
+def test_directive_order_changes_only_the_order_of_notes(log, directives, rnd):
+    def outcome(log):
+        return [
+            (
+                r.get("level"),
+                "suppressions" in r,
+                sorted(r.get("properties", {}).get("tarnwick", {}).get("notes", [])),
+            )
+            for run in log["runs"]
+            for r in run["results"]
+        ]
+
+    shuffled = rnd.sample(directives, len(directives))
+    assert outcome(folded(log, directives)[0]) == outcome(folded(log, shuffled)[0])
+
+
+# ------------------------------------------------------------------ the command
+
+
+def test_hand_written_log_end_to_end(tmp_path):
+    policy = tmp_path / "policy.txt"
+    policy.write_text(
+        "escalate:<alpha>plugin-rule@src/*=plugin rules are errors\n"  # already an error: keeps the note
+        "escalate:<alpha>P2\n"  # note to warning, no note text
+        "suppress:first-rule@src/app/*=legacy; to be removed\n"  # both A1 results; the "none" one passes
+        "suppress:Z9@lib/indexed.py\n"
+        "de-escalate:<Beta>B1\n"
+        "de-escalate:<beta>*=wrong case: never matches\n",
+        encoding="utf-8",
+    )
+    data = (SARIF / "several-runs.sarif").read_bytes()
+    run = tarnwick("-D", f"@{policy}", "--root", ROOT, "--fail-on", "warning", stdin=data)
+    assert run.returncode == 1, run.stderr
+    out, original = json.loads(run.stdout), json.loads(data)
+    assert_valid(out)
+    assert strip(out, original) == original
+    r = [res for r in out["runs"] for res in r["results"]]
+    assert [x.get("level") for x in r] == [
+        "error",
+        "warning",
+        "warning",
+        None,
+        "warning",
+        "none",
+        "warning",
+        "note",
+    ]
+    assert r[0]["properties"]["tarnwick"] == {"originalLevel": "error", "notes": ["plugin rules are errors"]}
+    assert r[1]["properties"]["tarnwick"] == {"originalLevel": "note", "notes": []}
+    assert r[2]["suppressions"] == [{"kind": "external", "justification": "legacy; to be removed"}]
+    assert r[4]["suppressions"] == [{"kind": "external", "justification": sarif.DEFAULT_JUSTIFICATION}]
+    assert r[6]["suppressions"] == [{"kind": "inSource", "justification": "reviewed"}]
+    # The gate: P1 stays an error and P2 became a warning; B1 became a warning too, but its
+    # suppression in source keeps it out of the count.
+    assert tarnwick("-D", f"@{policy}", "--root", ROOT, "--fail-on", "error", stdin=data).returncode == 1
+    quiet = tarnwick(
+        "-D", f"@{policy}", "-D", "suppress:P{1,2}", "--root", ROOT, "--fail-on", "warning", stdin=data
+    )
+    assert quiet.returncode == 0 and quiet.stdout
+
+
+def test_log_from_a_file_and_directives_from_stdin(tmp_path):
+    (tmp_path / "in.sarif").write_text(json.dumps(make_log(("t", [result()]))), encoding="utf-8")
+    run = tarnwick("-D", "@-", "in.sarif", "--remove-dropped", stdin=b"suppress:R1\n", cwd=tmp_path)
+    assert run.returncode == 0 and json.loads(run.stdout)["runs"][0]["results"] == []
+
+
+def test_lone_surrogates_are_written_back_as_escapes():
+    run = tarnwick(stdin=b'{"version": "2.1.0", "runs": [], "properties": {"x": "\\ud800 \xc3\xa9"}}')
+    assert run.returncode == 0 and json.loads(run.stdout)["properties"]["x"] == "\ud800 \u00e9"
+
+
+def encoded(*results):
+    return json.dumps(make_log(("t", [result(), *results]))).encode()
+
+
+@pytest.mark.parametrize(
+    ("stdin", "args", "message"),
+    [
+        (b"{", [], "<stdin>: not JSON: "),
+        (b'{"version": "2.1.0", "runs": [NaN]}', [], "not JSON: NaN is not a JSON value"),
+        (b"[]", [], "not a SARIF log"),
+        (b'{"version": "2.0.0", "runs": []}', [], '"version" is "2.0.0", expected "2.1.0"'),
+        (
+            b'{"version": "2.1.0", "runs": [{"tool": {"driver": {}}}]}',
+            [],
+            "runs[0].tool.driver.name: expected a",
+        ),
+        (encoded({"message": {"text": "x"}}), [], 'runs[0].results[1]: has neither "ruleId" nor "rule.id"'),
+        (
+            encoded(result(level="fatal")),
+            [],
+            'runs[0].results[1].level: "fatal" is not one of "error", "warning"',
+        ),
+        (encoded(7), [], "runs[0].results[1]: expected an object"),
+        (encoded(result(properties=[1])), ["-D", "note:R1=x"], "results[1].properties: expected an object"),
+        (b"{}", ["missing.sarif"], "missing.sarif: No such file or directory"),
+        (b"{}", ["-D", "@-"], "-D @-: standard input already carries the SARIF log"),
+        (b"{}", ["-D", "suppress"], "<inline>: "),
+    ],
+)
+def test_bad_input_exits_2_with_no_output(tmp_path, stdin, args, message):
+    run = tarnwick(*args, stdin=stdin, cwd=tmp_path)
+    assert (run.returncode, run.stdout) == (2, b"") and message in run.stderr.decode()
+
+
+# ------------------------------------------------------------------ ruff and bandit, end to end
+
+RUFF = [sys.executable, "-m", *"ruff check --isolated --no-cache --select E,F --output-format sarif .".split()]
+BANDIT = [sys.executable, "-m", *"bandit -q -r -f sarif .".split()]
+LEGACY = "legacy code is exempt until it is rewritten"
+
+
+def pipeline(producer, tmp_path, *args):
+    """`producer | tarnwick sarif -D @../policy.txt ARGS` in a copy of the sample project.
+
+    Returns the exit status and, per (rule, file), the level, the suppression's
+    justification, and the original level and notes of the fold.
+    """
+    pytest.importorskip(producer[2])
+    if producer[2] == "bandit":
+        pytest.importorskip("sarif_om", reason="bandit's sarif extra is not installed")
+    shutil.copytree(SARIF / "project", tmp_path / "project")
+    shutil.copy(SARIF / "policy.txt", tmp_path)
+    produced = subprocess.run(producer, cwd=tmp_path / "project", capture_output=True)
+    assert produced.stdout.startswith(b"{"), produced.stderr
+    run = tarnwick("-D", "@../policy.txt", *args, stdin=produced.stdout, cwd=tmp_path / "project")
+    assert run.returncode in (0, 1), run.stderr
+    out = json.loads(run.stdout)
+    assert_valid(out)
+    summary = {}
+    for r in out["runs"][0]["results"]:
+        uri = r["locations"][0]["physicalLocation"]["artifactLocation"]["uri"].rpartition("project/")[2]
+        why = next((s["justification"] for s in r.get("suppressions", [])), None)
+        fold = r.get("properties", {}).get("tarnwick", {})
+        summary[r["ruleId"], uri] = (r.get("level"), why, fold.get("originalLevel"), fold.get("notes"))
+    return run.returncode, summary
+
+
+def test_ruff_pipeline(tmp_path):
+    assert pipeline(RUFF, tmp_path / "1", "--fail-on", "error") == (
+        0,  # the only error left is suppressed
+        {
+            ("F401", "app/core.py"): ("warning", None, "error", ["unused imports are cleaned up weekly"]),
+            ("E501", "app/legacy.py"): ("error", LEGACY, "error", [LEGACY]),
+        },
+    )
+    assert pipeline(RUFF, tmp_path / "2", "--fail-on", "warning")[0] == 1
+
+
+def test_bandit_pipeline(tmp_path):
+    assert pipeline(BANDIT, tmp_path / "1", "--fail-on", "error") == (
+        1,
+        {
+            ("B404", "app/core.py"): ("note", None, None, None),
+            ("B602", "app/core.py"): ("error", None, None, None),
+            ("B307", "app/core.py"): ("error", None, "warning", ["eval is never acceptable"]),
+            ("B403", "app/legacy.py"): ("note", None, None, None),
+            ("B301", "app/legacy.py"): (
+                "warning",
+                None,
+                "warning",
+                ["pickle input comes from our own cache"],
+            ),
+            ("B101", "tools/check.py"): ("note", sarif.DEFAULT_JUSTIFICATION, "note", []),
+        },
+    )
+    assert pipeline(BANDIT, tmp_path / "2", "--fail-on", "error", "-D", "suppress:<Bandit>B{602,307}")[0] == 0
