@@ -2,6 +2,7 @@
 import json
 import os
 import subprocess
+import time
 import sys
 
 import pytest
@@ -345,3 +346,37 @@ def test_file_equals_parse_of_each_line(tmp_path, items, seps, last, bom):
     path.write_bytes((BOM if bom else b"") + text.encode())
     got = [fields(d) for d in tw.expand(f"@{path}")]
     assert got == [fields(tw.parse(line)) for ok, line, _, _ in items if ok]
+
+
+REENTRANT_SCRIPT = """
+import signal
+from tarnwick import _tarnwick as tw
+def handler(*_):
+    try:
+        tw.expand("@-")
+    except tw.DirectiveError as e:
+        print("inner:", e.args[0], flush=True)
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 0.2)
+print("outer:", [str(d) for d in tw.expand("@-")], flush=True)
+"""
+
+
+def test_stdin_read_started_by_a_signal_handler_during_a_read_fails_cleanly(tmp_path):
+    # The inner read cannot have standard input while the outer one holds it.
+    root = os.path.dirname(os.path.dirname(os.path.abspath(tw.__file__)))
+    proc = subprocess.Popen([sys.executable, "-c", REENTRANT_SCRIPT], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, cwd=tmp_path,
+                            env=dict(os.environ, PYTHONPATH=root))
+    time.sleep(1.0)
+    out, _ = proc.communicate(b"a:b\n", timeout=60)
+    assert out.decode().splitlines() == [
+        "inner: <stdin>: Resource deadlock avoided (os error 35)",
+        "outer: ['a:b']",
+    ]
+
+
+def test_a_large_file_of_blank_lines_is_empty(tmp_path):
+    rules = tmp_path / "blank.txt"
+    rules.write_bytes(b"\n" * 20_000_000)
+    assert tw.expand(f"@{rules}") == []

@@ -297,3 +297,20 @@ def test_long_literal_fallback_still_wildcards():
     pattern = "*" + "{a,b}" * 30 + "*"
     assert tw.glob_match(pattern, "x" * 10_000 + "{a,b}" * 30 + "y" * 10_000) is True
     assert tw.glob_match(pattern, "ab" * 10_000) is False
+
+
+def test_brace_pattern_with_long_tail_compiles_in_linear_memory():
+    # 1024 alternatives around a 300 kB literal: the pieces are compiled
+    # once, not once per alternative.
+    tail = "x" * 300_000
+    pattern = "{a,b}" * 10 + tail
+    assert tw.glob_match(pattern, "ab" * 5 + tail)
+    assert not tw.glob_match(pattern, "ab" * 5 + tail + "y")
+    assert tw.parse("a:" + pattern).name == pattern
+
+
+def test_many_unclosed_brackets_stay_literal():
+    n = 100_000
+    assert tw.glob_match("[" * n, "[" * n)
+    assert tw.glob_match("{a,b}" * 10 + "[" * 5_000 + "*", "ab" * 5 + "[" * 5_000 + "tail")
+    assert not tw.glob_match("[" * n, "[" * (n - 1))

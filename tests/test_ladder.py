@@ -283,3 +283,12 @@ def test_fold_matches_reference(levels, current, texts, names, qualifier, scopes
         current, d, names, qualifier=qualifier, scopes=scopes, steps=steps, drop=drop, notes=notes
     )
     assert got == ref_fold(levels, current, d, names, qualifier, scopes, steps, drop, notes)
+
+
+def test_notes_flag_refuses_look_alikes_of_numpy_bool():
+    look_alike = type("bool_", (), {"__module__": "numpy", "__bool__": lambda self: True})
+    nameless = {}
+    exec("X = type('X', (), {})", nameless)  # a class without __module__
+    for flag in (look_alike(), nameless["X"]()):
+        with pytest.raises(TypeError, match="notes"):
+            tw.Ladder(SEV).fold("info", ds("a:x=n"), ["x"], notes=flag)

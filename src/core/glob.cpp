@@ -1,12 +1,12 @@
 #include "core/glob.h"
 
 #include <new>
+#include <span>
 
 namespace tarnwick {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-constexpr std::size_t kMaxTokens = std::size_t{1} << 28;
 
 // The first `ch` at or after `from` that no backslash escapes; a backslash
 // makes the scan skip the byte after it.
@@ -151,37 +151,64 @@ class ClassBuilder {
   Pending pending_ = Pending::None;
 };
 
+// For each position k of `s`, the first unescaped `]` at or after k (a
+// backslash hides the byte after it), or kNone: one pass from the right, so
+// that telling whether a class is closed never rescans the text.
+constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+void find_closers(std::string_view s, std::span<std::uint32_t> closers) {
+  const std::size_t n = s.size();
+  closers[n] = closers[n + 1] = kNone;
+  for (std::size_t k = n; k-- > 0;) {
+    if (s[k] == ']') {
+      closers[k] = static_cast<std::uint32_t>(k);
+    } else if (s[k] == '\\') {
+      closers[k] = k + 1 < n ? closers[k + 2] : kNone;
+    } else {
+      closers[k] = closers[k + 1];
+    }
+  }
+}
+
 // Reads the class starting at the `[` at `open`. On success fills `set`
 // and returns the index just past the closing `]`; returns npos when the
 // class is never closed.
-std::size_t read_class(std::string_view s, std::size_t open, ByteSet& set) {
+std::size_t read_class(std::string_view s, std::size_t open, std::span<const std::uint32_t> closers,
+                       ByteSet& set) {
   const std::size_t n = s.size();
   std::size_t j = open + 1;
   const bool negated = j < n && s[j] == '!';
   if (negated) ++j;
   if (j >= n) return npos;
   ClassBuilder members;
-  // The first content byte is always a member, even `]`.
-  for (bool first = true; j < n; first = false) {
-    const char c = s[j];
-    if (c == ']' && !first) {
-      set = members.finish(negated);
-      return j + 1;
-    }
-    if (c == '\\' && j + 1 < n) {
+  // The first content byte is always a member, even `]`; a backslash as the
+  // last byte is itself a member, and the class is then unclosed.
+  if (s[j] == '\\' && j + 1 < n) {
+    members.literal(static_cast<unsigned char>(s[j + 1]));
+    j += 2;
+  } else if (s[j] == '-') {
+    members.dash();
+    j += 1;
+  } else {
+    members.literal(static_cast<unsigned char>(s[j]));
+    j += 1;
+  }
+  const std::size_t close = j < n ? closers[j] : kNone;
+  if (close == kNone) return npos;
+  while (j < close) {
+    if (s[j] == '\\') {
       members.literal(static_cast<unsigned char>(s[j + 1]));
       j += 2;
-    } else if (c == '-') {
+    } else if (s[j] == '-') {
       members.dash();
       j += 1;
     } else {
-      // A backslash as the last byte is itself a member; the class then
-      // ends unclosed.
-      members.literal(static_cast<unsigned char>(c));
+      members.literal(static_cast<unsigned char>(s[j]));
       j += 1;
     }
   }
-  return npos;
+  set = members.finish(negated);
+  return close + 1;
 }
 
 // Where compiled tokens go: a growing vector for a kept Pattern, or a
@@ -219,13 +246,13 @@ class ArrayOut {
   std::size_t nclasses_ = 0;
 };
 
-// Appends the tokens of one brace-free alternative, framed by Alt ... End.
-// An alternative of n bytes takes at most n + 2 tokens and n / 2 classes.
+// Appends the tokens of one brace-free text: at most one per byte, and at
+// most one class per two bytes. `closers` is scratch space of at least
+// text.size() + 2 entries, used when the text holds a `[`.
 template <class Out>
-void compile_alt(std::string_view alt, Out& out) {
-  const std::size_t frame = out.size();
-  out.push({TokKind::Alt});
+void compile_tokens(std::string_view alt, Out& out, std::span<std::uint32_t> closers) {
   const std::size_t n = alt.size();
+  if (alt.find('[') != npos) find_closers(alt, closers);
   std::size_t i = 0;
   while (i < n) {
     const char c = alt[i];
@@ -241,7 +268,7 @@ void compile_alt(std::string_view alt, Out& out) {
       i += trailing ? 1 : 2;
     } else if (c == '[') {
       ByteSet set;
-      const std::size_t next = read_class(alt, i, set);
+      const std::size_t next = read_class(alt, i, closers, set);
       if (next == npos) {
         out.push({TokKind::Lit, '['});
         ++i;
@@ -254,6 +281,14 @@ void compile_alt(std::string_view alt, Out& out) {
       ++i;
     }
   }
+}
+
+// One alternative, framed by Alt ... End.
+template <class Out>
+void compile_alt(std::string_view alt, Out& out, std::span<std::uint32_t> closers) {
+  const std::size_t frame = out.size();
+  out.push({TokKind::Alt});
+  compile_tokens(alt, out, closers);
   out.push({TokKind::End});
   out.set_arg(frame, static_cast<std::uint32_t>(out.size()));
 }
@@ -261,17 +296,19 @@ void compile_alt(std::string_view alt, Out& out) {
 // Token streams the matcher runs over: `at(p)` is the token at position p
 // (End past the last one) and `next(p)` the position after it.
 struct CompiledToks {
+  using Pos = std::size_t;
   const Tok* toks;
   const ByteSet* classes;
-  Tok at(std::size_t p) const { return toks[p]; }
-  std::size_t next(std::size_t p) const { return p + 1; }
+  Tok at(Pos p) const { return toks[p]; }
+  Pos next(Pos p) const { return p + 1; }
   bool in_class(const Tok& t, unsigned char b) const { return classes[t.arg].contains(b); }
 };
 
 // A pattern text without braces or classes, read as tokens in place.
 struct RawToks {
+  using Pos = std::size_t;
   std::string_view s;
-  Tok at(std::size_t p) const {
+  Tok at(Pos p) const {
     if (p >= s.size()) return {TokKind::End};
     switch (s[p]) {
       case '*': return {TokKind::Star};
@@ -281,22 +318,46 @@ struct RawToks {
       default: return {TokKind::Lit, static_cast<unsigned char>(s[p])};
     }
   }
-  std::size_t next(std::size_t p) const { return p + (s[p] == '\\' && p + 1 < s.size() ? 2 : 1); }
+  Pos next(Pos p) const { return p + (s[p] == '\\' && p + 1 < s.size() ? 2 : 1); }
+  bool in_class(const Tok&, unsigned char) const { return false; }
+};
+
+// One alternative of a Pieces pattern: a few runs of tokens read one after
+// the other.
+struct PieceToks {
+  struct Pos {
+    std::uint32_t run;
+    std::uint32_t index;
+  };
+  const Tok* toks;
+  const TokRun* runs;
+  std::uint32_t count;
+
+  Pos settle(Pos p) const {
+    while (p.run < count && p.index == runs[p.run].end) {
+      if (++p.run < count) p.index = runs[p.run].begin;
+    }
+    return p;
+  }
+  Pos start() const { return settle({0, runs[0].begin}); }
+  Tok at(Pos p) const { return p.run < count ? toks[p.index] : Tok{TokKind::End}; }
+  Pos next(Pos p) const { return settle({p.run, p.index + 1}); }
   bool in_class(const Tok&, unsigned char) const { return false; }
 };
 
 // Full match of `text` against one alternative, remembering only the latest
 // `*` and restarting from it one byte further each time the rest fails.
 template <class Toks>
-bool match_alternative(const Toks& toks, std::size_t start, std::string_view text) {
-  std::size_t p = start;
+bool match_alternative(const Toks& toks, typename Toks::Pos p, std::string_view text) {
   std::size_t t = 0;
-  std::size_t star_p = npos;
+  bool starred = false;
+  typename Toks::Pos star_p = p;
   std::size_t star_t = 0;
   const std::size_t n = text.size();
   while (t < n) {
     const Tok tok = toks.at(p);
     if (tok.kind == TokKind::Star) {
+      starred = true;
       star_p = p;
       star_t = t;
       p = toks.next(p);
@@ -310,7 +371,7 @@ bool match_alternative(const Toks& toks, std::size_t start, std::string_view tex
     if (hit) {
       p = toks.next(p);
       ++t;
-    } else if (star_p != npos) {
+    } else if (starred) {
       t = ++star_t;
       p = toks.next(star_p);
     } else {
@@ -321,6 +382,17 @@ bool match_alternative(const Toks& toks, std::size_t start, std::string_view tex
   return toks.at(p).kind == TokKind::End;
 }
 
+// Every alternative compiled in full costs the product of the alternatives
+// and the text length; past 2^28 tokens (2 GiB) compiling reports an
+// allocation failure instead of exhausting the machine. Only brace patterns
+// that also hold a class are compiled this way.
+constexpr std::size_t kMaxTokens = std::size_t{1} << 28;
+
+std::vector<std::uint32_t> closer_scratch(std::size_t longest) {
+  if (longest + 2 >= kNone) throw std::bad_alloc();
+  return std::vector<std::uint32_t>(longest + 2);
+}
+
 }  // namespace
 
 Pattern Pattern::compile(std::string_view text) {
@@ -328,22 +400,56 @@ Pattern Pattern::compile(std::string_view text) {
   pattern.source_.assign(text);
   VectorOut out{pattern.toks_, pattern.classes_};
   const BraceLayout layout = find_brace_groups(text);
+  const bool has_class = text.find('[') != npos;
+  std::vector<std::uint32_t> closers = has_class ? closer_scratch(text.size()) : std::vector<std::uint32_t>();
+
   if (layout.groups.empty() || layout.over_cap) {
     pattern.toks_.reserve(text.size() + 2);
-    compile_alt(text, out);
+    compile_alt(text, out, closers);
     return pattern;
   }
-  // Every alternative is compiled in full, so a long text with many
-  // alternatives costs their product; past 2^28 tokens (2 GiB) compiling
-  // reports an allocation failure instead of exhausting the machine.
+
+  if (!has_class) {
+    // Without classes every token lies within one piece (escapes never
+    // cross a brace), so the pieces compile on their own. Groups with one
+    // segment are plain text and join the fixed runs around them.
+    pattern.toks_.reserve(text.size());
+    std::string fixed;
+    auto add_run = [&](std::string_view piece) {
+      const auto begin = static_cast<std::uint32_t>(pattern.toks_.size());
+      compile_tokens(piece, out, closers);
+      pattern.runs_.push_back({begin, static_cast<std::uint32_t>(pattern.toks_.size())});
+    };
+    std::size_t pos = 0;
+    for (const BraceGroup& group : layout.groups) {
+      fixed.append(text.substr(pos, group.open - pos));
+      pos = group.close + 1;
+      if (group.segment_count == 1) {
+        fixed.append(layout.segments[group.first_segment]);
+        continue;
+      }
+      add_run(fixed);
+      fixed.clear();
+      pattern.groups_.push_back({static_cast<std::uint32_t>(pattern.runs_.size()),
+                                 static_cast<std::uint32_t>(group.segment_count)});
+      for (std::size_t k = 0; k < group.segment_count; ++k) {
+        add_run(layout.segments[group.first_segment + k]);
+      }
+    }
+    fixed.append(text.substr(pos));
+    add_run(fixed);
+    return pattern;
+  }
+
   const std::size_t bound = expanded_size(text, layout) + 2 * layout.alternatives;
   if (bound > kMaxTokens) throw std::bad_alloc();
   pattern.toks_.reserve(bound);
-  for_each_alternative(text, layout, [&](std::string_view alt) { compile_alt(alt, out); });
+  for_each_alternative(text, layout, [&](std::string_view alt) { compile_alt(alt, out, closers); });
   return pattern;
 }
 
 bool Pattern::matches(std::string_view text) const {
+  if (!runs_.empty()) return matches_pieces(text);
   const CompiledToks toks{toks_.data(), classes_.data()};
   for (std::size_t alt = 0; alt < toks_.size(); alt = toks_[alt].arg) {
     if (match_alternative(toks, alt + 1, text)) return true;
@@ -351,7 +457,33 @@ bool Pattern::matches(std::string_view text) const {
   return false;
 }
 
+bool Pattern::matches_pieces(std::string_view text) const {
+  // At most 1024 alternatives means at most ten groups of two or more.
+  constexpr std::size_t kMaxGroups = 10;
+  const std::size_t k = groups_.size();
+  std::uint32_t choice[kMaxGroups] = {};
+  TokRun alt[2 * kMaxGroups + 1];
+  for (;;) {
+    std::uint32_t count = 0;
+    alt[count++] = runs_[0];
+    for (std::size_t g = 0; g < k; ++g) {
+      alt[count++] = runs_[groups_[g].begin + choice[g]];
+      alt[count++] = runs_[groups_[g].begin + groups_[g].end];  // the fixed run after it
+    }
+    const PieceToks toks{toks_.data(), alt, count};
+    if (match_alternative(toks, toks.start(), text)) return true;
+    std::size_t g = k;
+    while (g > 0 && ++choice[g - 1] == groups_[g - 1].end) choice[--g] = 0;
+    if (g == 0) return false;
+  }
+}
+
 std::size_t Pattern::alternative_count() const {
+  if (!runs_.empty()) {
+    std::size_t count = 1;
+    for (const TokRun& group : groups_) count *= group.end;
+    return count;
+  }
   std::size_t count = 0;
   for (std::size_t alt = 0; alt < toks_.size(); alt = toks_[alt].arg) ++count;
   return count;
@@ -379,7 +511,8 @@ bool glob_match(std::string_view pattern, std::string_view text) {
     }
     if (pattern.size() <= kShort) {
       ArrayOut<kShort + 2> out;
-      compile_alt(pattern, out);
+      std::uint32_t closers[kShort + 2];
+      compile_alt(pattern, out, closers);
       return match_alternative(CompiledToks{out.toks(), out.classes()}, 1, text);
     }
   }

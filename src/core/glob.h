@@ -44,6 +44,12 @@ struct Tok {
   std::uint32_t arg = 0;
 };
 
+// A run of tokens in Pattern storage: [begin, end).
+struct TokRun {
+  std::uint32_t begin;
+  std::uint32_t end;
+};
+
 class Pattern {
  public:
   static Pattern compile(std::string_view text);
@@ -54,9 +60,19 @@ class Pattern {
   std::size_t alternative_count() const;
 
  private:
+  bool matches_pieces(std::string_view text) const;
+
   std::string source_;
-  std::vector<Tok> toks_;  // every alternative, each framed by Alt ... End
+  std::vector<Tok> toks_;
   std::vector<ByteSet> classes_;
+  // Two layouts. Framed: `toks_` holds every alternative in full, each
+  // framed by Alt ... End (`runs_` empty). Pieces, for brace patterns
+  // without classes: the text around the groups and every segment are
+  // compiled once, as runs, and an alternative is a choice of one segment
+  // per group. `runs_` is [fixed0, segments of group 1..., fixed1, ...] and
+  // `groups_` gives each group's first segment run and segment count.
+  std::vector<TokRun> runs_;
+  std::vector<TokRun> groups_;  // {first segment run, number of segments}
 };
 
 // The brace-free alternatives of `text` in expansion order, or nothing when

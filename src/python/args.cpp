@@ -1,5 +1,7 @@
 #include "python/args.h"
 
+#include <algorithm>
+
 namespace tarnwick::py {
 namespace {
 
@@ -172,10 +174,7 @@ bool to_text_list(PyObject* obj, const Param& param, TextList& out) {
 }
 
 bool TextSet::contains(std::string_view text) const {
-  for (std::string_view member : members_) {
-    if (member == text) return true;
-  }
-  return false;
+  return std::binary_search(members_.begin(), members_.end(), text);
 }
 
 bool to_text_set(PyObject* obj, const Param& param, TextSet& out) {
@@ -187,7 +186,7 @@ bool to_text_set(PyObject* obj, const Param& param, TextSet& out) {
     if (!utf8_of(item, view)) return false;
     out.members_.push_back(view);
     return true;
-  });
+  }) && (std::sort(out.members_.begin(), out.members_.end()), true);
 }
 
 bool to_int32(PyObject* obj, const Param& param, std::int32_t& out) {
@@ -252,21 +251,30 @@ bool to_step_map(PyObject* obj, const Param& param, StepMap& out) {
   return true;
 }
 
+// Whether `obj` is numpy's boolean scalar (`numpy.bool_`, `numpy.bool` in
+// numpy 2). Looked up in an already imported numpy only: an object of that
+// type cannot exist before numpy is imported.
+bool is_numpy_bool(PyObject* obj) {
+  PyObject* modules = PySys_GetObject("modules");  // borrowed
+  PyObject* numpy = modules && PyDict_Check(modules) ? PyDict_GetItemString(modules, "numpy") : nullptr;
+  if (numpy == nullptr) return false;
+  for (const char* name : {"bool_", "bool"}) {
+    Ref type(PyObject_GetAttrString(numpy, name));
+    if (!type) {
+      PyErr_Clear();
+      continue;
+    }
+    if (type.get() == reinterpret_cast<PyObject*>(Py_TYPE(obj))) return true;
+  }
+  return false;
+}
+
 bool to_flag(PyObject* obj, const Param& param, bool& out) {
   if (obj == Py_True || obj == Py_False) {
     out = obj == Py_True;
     return true;
   }
-  // numpy's boolean scalar, recognised by its exact type's module and name
-  // so that numpy need not be imported.
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-  Ref module(PyObject_GetAttrString(type, "__module__"));
-  Ref name = type_name(obj);
-  if (!module || !name) return false;
-  if (PyUnicode_Check(module.get()) && PyUnicode_Check(name.get()) &&
-      PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
-      (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-       PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0)) {
+  if (is_numpy_bool(obj)) {
     const int truth = PyObject_IsTrue(obj);
     if (truth < 0) return false;
     out = truth == 1;

@@ -73,12 +73,19 @@ class RefList {
   ~RefList() {
     for (PyObject* o : refs_) Py_DECREF(o);
   }
-  // Takes over a new reference.
-  void adopt(PyObject* owned) { refs_.push_back(owned); }
+  // Takes over a new reference (released again if it cannot be stored).
+  void adopt(PyObject* owned) {
+    try {
+      refs_.push_back(owned);
+    } catch (...) {
+      Py_DECREF(owned);
+      throw;
+    }
+  }
   std::span<PyObject* const> items() const { return refs_.span(); }
 
  private:
-  SmallVec<PyObject*, 8> refs_;
+  SmallVec<PyObject*, 32> refs_;
 };
 
 // A str (or str subclass) as UTF-8.
@@ -97,7 +104,8 @@ class TextList {
 };
 bool to_text_list(PyObject* obj, const Param& param, TextList& out);
 
-// A set or frozenset (or subclass) of str.
+// A set or frozenset (or subclass) of str, its members sorted by bytes
+// (which is code point order).
 class TextSet {
  public:
   std::span<const std::string_view> members() const { return members_.span(); }

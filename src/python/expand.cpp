@@ -17,6 +17,14 @@ constexpr Signature kSignature{"expand", kNames, 1, 1, kSignatureInterned};
 // that raises (KeyboardInterrupt) ends the read.
 bool run_signal_handlers(void*) { return PyErr_CheckSignals() == 0; }
 
+// Waiting for another thread's read of standard input: that thread may need
+// the interpreter lock to finish (its signal handlers run Python code).
+void without_interpreter_lock(void*, void (*wait)(void*), void* arg) {
+  Py_BEGIN_ALLOW_THREADS
+  wait(arg);
+  Py_END_ALLOW_THREADS
+}
+
 PyObject* expand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     BoundArgs bound;
@@ -27,7 +35,8 @@ PyObject* expand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
         (bound.given(1) && !to_text_set(bound[1], {"expand", "actions"}, actions))) {
       return nullptr;
     }
-    auto expanded = cli::expand(value, source::InterruptHook{run_signal_handlers, nullptr});
+    const source::ReadHooks hooks{run_signal_handlers, without_interpreter_lock, nullptr};
+    auto expanded = cli::expand(value, hooks);
     if (!expanded) {
       if (expanded.error().interrupted()) return nullptr;
       return raise_directive_error(expanded.error().message());

@@ -6,6 +6,9 @@
 #include "python/functions.h"
 
 namespace tarnwick::py {
+#ifdef TARNWICK_CANARY  // sanitizer self-check, see canary.cpp
+bool canary_glob_match(std::string_view pattern, std::string_view text, bool& result);
+#endif
 namespace {
 
 constexpr const char* kNames[] = {"pattern", "text"};
@@ -22,6 +25,9 @@ PyObject* glob_match(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
         !to_text(bound[1], {"glob_match", "text"}, text)) {
       return nullptr;
     }
+#ifdef TARNWICK_CANARY
+    if (bool hit; canary_glob_match(pattern, text, hit)) return PyBool_FromLong(hit);
+#endif
     return PyBool_FromLong(tarnwick::glob_match(pattern, text));
   });
 }

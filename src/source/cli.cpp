@@ -2,10 +2,10 @@
 
 namespace tarnwick::cli {
 
-source::Directives expand(std::string_view value, const source::InterruptHook& hook) {
+source::Directives expand(std::string_view value, const source::ReadHooks& hooks) {
   if (value.starts_with('@')) {
-    if (value == "@-") return source::parse_stdin(hook);
-    return source::parse_file(value.substr(1), hook);
+    if (value == "@-") return source::parse_stdin(hooks);
+    return source::parse_file(value.substr(1), hooks);
   }
   auto parsed = parse_as<std::string>(value);
   if (!parsed) {

@@ -10,6 +10,6 @@
 namespace tarnwick::cli {
 
 // `value` must outlive the result: origins borrow the path from it.
-source::Directives expand(std::string_view value, const source::InterruptHook& hook);
+source::Directives expand(std::string_view value, const source::ReadHooks& hooks);
 
 }  // namespace tarnwick::cli

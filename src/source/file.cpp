@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "core/unicode.h"
 
@@ -22,7 +24,7 @@ struct ReadFailure {
   IoError error{IoError::Kind::Os};
 };
 
-Result<std::string, ReadFailure> read_to_end(int fd, const InterruptHook& hook) {
+Result<std::string, ReadFailure> read_to_end(int fd, const ReadHooks& hooks) {
   std::string data;
   struct stat st;
   std::size_t capacity = 64 * 1024;
@@ -39,7 +41,7 @@ Result<std::string, ReadFailure> read_to_end(int fd, const InterruptHook& hook) 
     } else if (got == 0) {
       break;
     } else if (errno == EINTR) {
-      if (!hook.keep_going()) return Err{ReadFailure{true}};
+      if (!hooks.keep_going()) return Err{ReadFailure{true}};
     } else {
       return Err{ReadFailure{false, {IoError::Kind::Os, errno}}};
     }
@@ -77,8 +79,15 @@ Directives parse_read(Result<std::string, ReadFailure> read, std::string_view na
   return parse_str(read.value(), name);
 }
 
-std::mutex& stdin_lock() {
-  static std::mutex lock;
+// Standard input belongs to the whole process: one reader at a time, and
+// each reads to the end.
+struct StdinLock {
+  std::mutex mutex;
+  std::atomic<std::thread::id> owner{};
+};
+
+StdinLock& stdin_lock() {
+  static StdinLock lock;
   return lock;
 }
 
@@ -87,9 +96,11 @@ std::mutex& stdin_lock() {
 Directives parse_str(std::string_view text, std::string_view file) {
   if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   std::vector<Sourced> out;
-  // One directive per line at most: reserving up front spares the moves of
-  // a growing vector.
-  out.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+  // A directive line takes at least four bytes ("a:b" and its line break):
+  // reserving for that many spares the moves of a growing vector without
+  // reserving for the blank lines.
+  out.reserve(std::min<std::size_t>(
+      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1, text.size() / 4 + 1));
   std::uint64_t number = 0;
   while (!text.empty()) {
     ++number;
@@ -108,7 +119,7 @@ Directives parse_str(std::string_view text, std::string_view file) {
   return out;
 }
 
-Directives parse_file(std::string_view path, const InterruptHook& hook) {
+Directives parse_file(std::string_view path, const ReadHooks& hooks) {
   if (path.find('\0') != std::string_view::npos) {
     return Err{io_error(path, {IoError::Kind::NulInPath})};
   }
@@ -116,20 +127,35 @@ Directives parse_file(std::string_view path, const InterruptHook& hook) {
   int fd;
   // Opening a FIFO blocks until a writer appears; a signal may cut it short.
   while ((fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
-    if (!hook.keep_going()) return Err{SourceError{SourceError::Interrupted{}}};
+    if (!hooks.keep_going()) return Err{SourceError{SourceError::Interrupted{}}};
   }
   if (fd < 0) return Err{io_error(path, {IoError::Kind::Os, errno})};
   FileDescriptor file(fd);
-  return parse_read(read_to_end(file.get(), hook), path);
+  return parse_read(read_to_end(file.get(), hooks), path);
 }
 
-Directives parse_reader(int fd, std::string_view name, const InterruptHook& hook) {
-  return parse_read(read_to_end(fd, hook), name);
+Directives parse_reader(int fd, std::string_view name, const ReadHooks& hooks) {
+  return parse_read(read_to_end(fd, hooks), name);
 }
 
-Directives parse_stdin(const InterruptHook& hook) {
-  std::lock_guard<std::mutex> guard(stdin_lock());
-  return parse_reader(STDIN_FILENO, kStdinName, hook);
+Directives parse_stdin(const ReadHooks& hooks) {
+  StdinLock& stdin_state = stdin_lock();
+  const std::thread::id me = std::this_thread::get_id();
+  std::unique_lock<std::mutex> lock(stdin_state.mutex, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    // Held by this very thread: a signal handler that runs during a read
+    // started another one, which could never get the lock.
+    if (stdin_state.owner.load() == me) {
+      return Err{io_error(kStdinName, {IoError::Kind::Os, EDEADLK})};
+    }
+    hooks.wait([](void* l) { static_cast<std::unique_lock<std::mutex>*>(l)->lock(); }, &lock);
+  }
+  stdin_state.owner.store(me);
+  struct ClearOwner {
+    StdinLock& state;
+    ~ClearOwner() { state.owner.store(std::thread::id{}); }
+  } clear_owner{stdin_state};
+  return parse_reader(STDIN_FILENO, kStdinName, hooks);
 }
 
 }  // namespace tarnwick::source

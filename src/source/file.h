@@ -22,12 +22,12 @@ Directives parse_str(std::string_view text, std::string_view file);
 
 // Reads the file at `path` (unchanged: relative to the current directory)
 // to its end, whatever its type, and parses it.
-Directives parse_file(std::string_view path, const InterruptHook& hook);
+Directives parse_file(std::string_view path, const ReadHooks& hooks);
 
 // Reads the file descriptor to its end and parses it as `name`.
-Directives parse_reader(int fd, std::string_view name, const InterruptHook& hook);
+Directives parse_reader(int fd, std::string_view name, const ReadHooks& hooks);
 
 // Standard input, read under a process-wide lock, named "<stdin>".
-Directives parse_stdin(const InterruptHook& hook);
+Directives parse_stdin(const ReadHooks& hooks);
 
 }  // namespace tarnwick::source

@@ -59,14 +59,25 @@ struct SourceError {
   std::string message() const;
 };
 
-// Called when a blocking read is interrupted by a signal. Returning false
-// abandons the read (it ends with SourceError::Interrupted); returning true
-// retries it.
-struct InterruptHook {
+// How reading cooperates with its caller (the interpreter, for the module).
+struct ReadHooks {
+  // Called when a blocking read is interrupted by a signal. Returning false
+  // abandons the read (it ends with SourceError::Interrupted); returning
+  // true retries it.
   bool (*on_interrupt)(void* context) = nullptr;
+  // Runs `wait(arg)`, which may block until another thread lets go of
+  // standard input, in a way that lets that thread run meanwhile.
+  void (*while_waiting)(void* context, void (*wait)(void*), void* arg) = nullptr;
   void* context = nullptr;
 
   bool keep_going() const { return on_interrupt == nullptr || on_interrupt(context); }
+  void wait(void (*fn)(void*), void* arg) const {
+    if (while_waiting != nullptr) {
+      while_waiting(context, fn, arg);
+    } else {
+      fn(arg);
+    }
+  }
 };
 
 }  // namespace tarnwick::source
