@@ -115,7 +115,7 @@ class ClassBuilder {
  public:
   void literal(unsigned char b) {
     if (pending_ == Pending::LiteralDash) {
-      for (unsigned c = low_; c <= b; ++c) set_.add(static_cast<unsigned char>(c));
+      set_.add_range(low_, b);
       pending_ = Pending::None;
       return;
     }
@@ -193,8 +193,9 @@ std::size_t read_class(std::string_view s, std::size_t open, std::span<const std
     members.literal(static_cast<unsigned char>(s[j]));
     j += 1;
   }
-  const std::size_t close = j < n ? closers[j] : kNone;
-  if (close == kNone) return npos;
+  std::size_t close = kNone;
+  if (j < n) close = closers.empty() ? find_unescaped(s, ']', j) : closers[j];
+  if (close == kNone || close == npos) return npos;
   while (j < close) {
     if (s[j] == '\\') {
       members.literal(static_cast<unsigned char>(s[j + 1]));
@@ -248,11 +249,13 @@ class ArrayOut {
 
 // Appends the tokens of one brace-free text: at most one per byte, and at
 // most one class per two bytes. `closers` is scratch space of at least
-// text.size() + 2 entries, used when the text holds a `[`.
+// text.size() + 2 entries, used when the text holds a `[`; when it is empty,
+// each class looks for its `]` by scanning, which is quadratic in the worst
+// case and so only for short texts.
 template <class Out>
 void compile_tokens(std::string_view alt, Out& out, std::span<std::uint32_t> closers) {
   const std::size_t n = alt.size();
-  if (alt.find('[') != npos) find_closers(alt, closers);
+  if (!closers.empty() && alt.find('[') != npos) find_closers(alt, closers);
   std::size_t i = 0;
   while (i < n) {
     const char c = alt[i];
@@ -511,8 +514,7 @@ bool glob_match(std::string_view pattern, std::string_view text) {
     }
     if (pattern.size() <= kShort) {
       ArrayOut<kShort + 2> out;
-      std::uint32_t closers[kShort + 2];
-      compile_alt(pattern, out, closers);
+      compile_alt(pattern, out, {});
       return match_alternative(CompiledToks{out.toks(), out.classes()}, 1, text);
     }
   }
