@@ -3,23 +3,12 @@
 #include <new>
 #include <span>
 
+#include "core/scan.h"
+
 namespace tarnwick {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-
-// The first `ch` at or after `from` that no backslash escapes; a backslash
-// makes the scan skip the byte after it.
-std::size_t find_unescaped(std::string_view s, char ch, std::size_t from) {
-  for (std::size_t i = from; i < s.size(); ++i) {
-    if (s[i] == '\\') {
-      ++i;
-    } else if (s[i] == ch) {
-      return i;
-    }
-  }
-  return npos;
-}
 
 // Brace groups of a pattern, found left to right without recursion: each
 // group is the first unescaped `{` and the first unescaped `}` after it;
@@ -181,23 +170,10 @@ std::size_t read_class(std::string_view s, std::size_t open, std::span<const std
   if (negated) ++j;
   if (j >= n) return npos;
   ClassBuilder members;
-  // The first content byte is always a member, even `]`; a backslash as the
-  // last byte is itself a member, and the class is then unclosed.
-  if (s[j] == '\\' && j + 1 < n) {
-    members.literal(static_cast<unsigned char>(s[j + 1]));
-    j += 2;
-  } else if (s[j] == '-') {
-    members.dash();
-    j += 1;
-  } else {
-    members.literal(static_cast<unsigned char>(s[j]));
-    j += 1;
-  }
-  std::size_t close = kNone;
-  if (j < n) close = closers.empty() ? find_unescaped(s, ']', j) : closers[j];
-  if (close == kNone || close == npos) return npos;
-  while (j < close) {
-    if (s[j] == '\\') {
+  // One member at j: `\` and a byte, a dash marker, or any other byte (a
+  // backslash as the last byte is itself a member).
+  auto read_member = [&] {
+    if (s[j] == '\\' && j + 1 < n) {
       members.literal(static_cast<unsigned char>(s[j + 1]));
       j += 2;
     } else if (s[j] == '-') {
@@ -207,7 +183,13 @@ std::size_t read_class(std::string_view s, std::size_t open, std::span<const std
       members.literal(static_cast<unsigned char>(s[j]));
       j += 1;
     }
-  }
+  };
+  // The first content byte is always a member, even `]`.
+  read_member();
+  std::size_t close = kNone;
+  if (j < n) close = closers.empty() ? find_unescaped(s, ']', j) : closers[j];
+  if (close == kNone || close == npos) return npos;
+  while (j < close) read_member();
   set = members.finish(negated);
   return close + 1;
 }

@@ -1,24 +1,13 @@
 #include "core/parse.h"
 
 #include "core/quote.h"
+#include "core/scan.h"
 #include "core/unicode.h"
 
 namespace tarnwick {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-
-// The first `delim` at or after `from` that no backslash escapes.
-std::size_t find_unescaped(std::string_view s, char delim, std::size_t from = 0) {
-  for (std::size_t i = from; i < s.size(); ++i) {
-    if (s[i] == '\\') {
-      ++i;
-    } else if (s[i] == delim) {
-      return i;
-    }
-  }
-  return npos;
-}
 
 Err<ParseError> fail(ParseError::Kind kind) { return Err{ParseError{kind, {}}}; }
 

@@ -161,8 +161,8 @@ bool to_text(PyObject* obj, const Param& param, std::string_view& out) {
   return utf8_of(obj, out);
 }
 
-bool to_text_list(PyObject* obj, const Param& param, TextList& out) {
-  if (!is_sequence_not_str(obj)) return wrong_type(param, "a sequence of str", obj);
+// Every item of `obj`, which must be a str, into `out`.
+bool collect_texts(PyObject* obj, const Param& param, TextList& out) {
   return for_each_item(obj, [&](PyObject* item) {
     out.refs_.adopt(item);
     if (!PyUnicode_Check(item)) return wrong_item(param, "str", item);
@@ -173,20 +173,20 @@ bool to_text_list(PyObject* obj, const Param& param, TextList& out) {
   });
 }
 
+bool to_text_list(PyObject* obj, const Param& param, TextList& out) {
+  if (!is_sequence_not_str(obj)) return wrong_type(param, "a sequence of str", obj);
+  return collect_texts(obj, param, out);
+}
+
 bool TextSet::contains(std::string_view text) const {
-  return std::binary_search(members_.begin(), members_.end(), text);
+  return std::binary_search(members().begin(), members().end(), text);
 }
 
 bool to_text_set(PyObject* obj, const Param& param, TextSet& out) {
   if (!PyAnySet_Check(obj)) return wrong_type(param, "a set or frozenset of str", obj);
-  return for_each_item(obj, [&](PyObject* item) {
-    out.refs_.adopt(item);
-    if (!PyUnicode_Check(item)) return wrong_item(param, "str", item);
-    std::string_view view;
-    if (!utf8_of(item, view)) return false;
-    out.members_.push_back(view);
-    return true;
-  }) && (std::sort(out.members_.begin(), out.members_.end()), true);
+  if (!collect_texts(obj, param, out.texts_)) return false;
+  std::sort(out.texts_.views_.begin(), out.texts_.views_.end());
+  return true;
 }
 
 bool to_int32(PyObject* obj, const Param& param, std::int32_t& out) {

@@ -98,7 +98,8 @@ class TextList {
   std::size_t size() const { return views_.size(); }
 
  private:
-  friend bool to_text_list(PyObject*, const Param&, TextList&);
+  friend bool collect_texts(PyObject*, const Param&, TextList&);
+  friend bool to_text_set(PyObject*, const Param&, class TextSet&);
   SmallVec<std::string_view, 8> views_;
   RefList refs_;
 };
@@ -108,13 +109,12 @@ bool to_text_list(PyObject* obj, const Param& param, TextList& out);
 // (which is code point order).
 class TextSet {
  public:
-  std::span<const std::string_view> members() const { return members_.span(); }
+  std::span<const std::string_view> members() const { return texts_.views(); }
   bool contains(std::string_view text) const;
 
  private:
   friend bool to_text_set(PyObject*, const Param&, TextSet&);
-  SmallVec<std::string_view, 8> members_;
-  RefList refs_;
+  TextList texts_;
 };
 bool to_text_set(PyObject* obj, const Param& param, TextSet& out);
 

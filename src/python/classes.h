@@ -11,9 +11,28 @@
 
 namespace tarnwick::py {
 
-// The type for `spec`, created on the first call and reused afterwards.
-// Borrowed; null with an exception set on failure.
-PyObject* shared_type(PyObject*& slot, PyType_Spec* spec);
+// The object in `slot`, made by `make()` (a new reference or null) on the
+// first call and kept for the life of the process. Making it may run Python
+// code, and so other threads; if one of them filled the slot meanwhile, its
+// object wins. Borrowed; null with an exception set on failure.
+template <class Make>
+PyObject* create_once(PyObject*& slot, Make make) {
+  if (slot == nullptr) {
+    PyObject* created = make();
+    if (created == nullptr) return nullptr;
+    if (slot == nullptr) {
+      slot = created;
+    } else {
+      Py_DECREF(created);
+    }
+  }
+  return slot;
+}
+
+// The type for `spec`, created once per process.
+inline PyObject* shared_type(PyObject*& slot, PyType_Spec* spec) {
+  return create_once(slot, [spec] { return PyType_FromSpec(spec); });
+}
 
 inline constexpr unsigned long kFinalImmutable = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 

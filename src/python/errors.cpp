@@ -5,25 +5,17 @@
 #include <vector>
 
 #include "core/quote.h"
+#include "python/classes.h"
 
 namespace tarnwick::py {
 
 PyObject* directive_error() {
   static PyObject* type = nullptr;
-  if (type == nullptr) {
-    PyObject* created = PyErr_NewExceptionWithDoc(
-        "_tarnwick.DirectiveError", "A directive failed to parse, or a `@file` failed to load.",
-        PyExc_ValueError, nullptr);
-    if (created == nullptr) return nullptr;
-    // Creation may run Python code; if another thread finished first, its
-    // class is the one everybody uses.
-    if (type == nullptr) {
-      type = created;
-    } else {
-      Py_DECREF(created);
-    }
-  }
-  return type;
+  return create_once(type, [] {
+    return PyErr_NewExceptionWithDoc("_tarnwick.DirectiveError",
+                                     "A directive failed to parse, or a `@file` failed to load.",
+                                     PyExc_ValueError, nullptr);
+  });
 }
 
 PyObject* raise_directive_error(std::string_view message) {

@@ -2,6 +2,7 @@
 #include "source/cli.h"
 
 #include "python/args.h"
+#include "python/convert.h"
 #include "python/directive_type.h"
 #include "python/errors.h"
 #include "python/functions.h"
@@ -46,14 +47,8 @@ PyObject* expand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     for (const source::Sourced& s : sourced) {
       if (!check_action(s.directive.action, allowed)) return nullptr;
     }
-    Ref list(PyList_New(static_cast<Py_ssize_t>(sourced.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < sourced.size(); ++i) {
-      PyObject* directive = wrap_directive(std::move(sourced[i].directive));
-      if (directive == nullptr) return nullptr;
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), directive);
-    }
-    return list.release();
+    return new_list(sourced.size(),
+                    [&](std::size_t i) { return wrap_directive(std::move(sourced[i].directive)); });
   });
 }
 

@@ -61,17 +61,11 @@ PyObject* lint_settings(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
       return nullptr;
     }
     const auto pairs = lint::settings(directives.items(), record_of, verb_of);
-    Ref list(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
+    return new_list(pairs.size(), [&](std::size_t i) -> PyObject* {
       Ref key(new_str(pairs[i].first));
       Ref value(key ? new_str(pairs[i].second) : nullptr);
-      if (!value) return nullptr;
-      PyObject* pair = PyTuple_Pack(2, key.get(), value.get());
-      if (pair == nullptr) return nullptr;
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), pair);
-    }
-    return list.release();
+      return value ? PyTuple_Pack(2, key.get(), value.get()) : nullptr;
+    });
   });
 }
 
