@@ -1,8 +1,10 @@
 // expand(value, *, actions=None)
 #include "source/cli.h"
 
+#include <optional>
+#include <string>
+
 #include "python/args.h"
-#include "python/convert.h"
 #include "python/directive_type.h"
 #include "python/errors.h"
 #include "python/functions.h"
@@ -26,6 +28,32 @@ void without_interpreter_lock(void*, void (*wait)(void*), void* arg) {
   Py_END_ALLOW_THREADS
 }
 
+// Wraps each directive into a Directive object as it is parsed and notes
+// the first action outside the allowed set; that one is reported only once
+// the whole source has parsed, since a parse error anywhere comes first.
+class ResultList final : public source::DirectiveSink {
+ public:
+  ResultList(PyObject* list, const TextSet* allowed) : list_(list), allowed_(allowed) {}
+
+  bool accept(Directive&& directive, const std::optional<source::Origin>&) override {
+    if (allowed_ != nullptr && !refused_ && !allowed_->contains(directive.action)) {
+      refused_ = directive.action;
+    }
+    Ref object(wrap_directive(std::move(directive)));
+    python_error_ = !object || PyList_Append(list_, object.get()) < 0;
+    return !python_error_;
+  }
+
+  bool python_error() const { return python_error_; }
+  const std::optional<std::string>& refused() const { return refused_; }
+
+ private:
+  PyObject* list_;
+  const TextSet* allowed_;
+  std::optional<std::string> refused_;
+  bool python_error_ = false;
+};
+
 PyObject* expand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     BoundArgs bound;
@@ -36,19 +64,19 @@ PyObject* expand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
         (bound.given(1) && !to_text_set(bound[1], {"expand", "actions"}, actions))) {
       return nullptr;
     }
-    const source::ReadHooks hooks{run_signal_handlers, without_interpreter_lock, nullptr};
-    auto expanded = cli::expand(value, hooks);
-    if (!expanded) {
-      if (expanded.error().interrupted()) return nullptr;
-      return raise_directive_error(expanded.error().message());
-    }
-    std::vector<source::Sourced>& sourced = expanded.value();
+    Ref list(PyList_New(0));
+    if (!list) return nullptr;
     const TextSet* allowed = bound.given(1) ? &actions : nullptr;
-    for (const source::Sourced& s : sourced) {
-      if (!check_action(s.directive.action, allowed)) return nullptr;
+    ResultList results(list.get(), allowed);
+    const source::ReadHooks hooks{run_signal_handlers, without_interpreter_lock, nullptr};
+    const source::Outcome outcome = cli::expand(value, hooks, results);
+    if (results.python_error()) return nullptr;
+    if (outcome) {
+      if (outcome->interrupted()) return nullptr;
+      return raise_directive_error(outcome->message());
     }
-    return new_list(sourced.size(),
-                    [&](std::size_t i) { return wrap_directive(std::move(sourced[i].directive)); });
+    if (results.refused() && !check_action(*results.refused(), allowed)) return nullptr;
+    return list.release();
   });
 }
 

@@ -2,18 +2,21 @@
 
 namespace tarnwick::cli {
 
-source::Directives expand(std::string_view value, const source::ReadHooks& hooks) {
+source::Outcome expand(std::string_view value, const source::ReadHooks& hooks,
+                       source::DirectiveSink& sink) {
   if (value.starts_with('@')) {
-    if (value == "@-") return source::parse_stdin(hooks);
-    return source::parse_file(value.substr(1), hooks);
+    if (value == "@-") return source::parse_stdin(hooks, sink);
+    return source::parse_file(value.substr(1), hooks, sink);
   }
   auto parsed = parse_as<std::string>(value);
-  if (!parsed) {
-    return Err{source::SourceError{source::SourceError::Parse{std::nullopt, 0, parsed.error()}}};
-  }
-  std::vector<source::Sourced> out;
-  out.push_back({std::move(parsed).value(), std::nullopt});
-  return out;
+  if (!parsed) return source::SourceError{source::SourceError::Parse{std::nullopt, 0, parsed.error()}};
+  sink.accept(std::move(parsed.value()), std::nullopt);
+  return std::nullopt;
+}
+
+source::Directives expand(std::string_view value, const source::ReadHooks& hooks) {
+  source::CollectingSink sink;
+  return sink.finish(expand(value, hooks, sink));
 }
 
 }  // namespace tarnwick::cli

@@ -11,5 +11,7 @@ namespace tarnwick::cli {
 
 // `value` must outlive the result: origins borrow the path from it.
 source::Directives expand(std::string_view value, const source::ReadHooks& hooks);
+source::Outcome expand(std::string_view value, const source::ReadHooks& hooks,
+                       source::DirectiveSink& sink);
 
 }  // namespace tarnwick::cli

@@ -65,10 +65,12 @@ class FileDescriptor {
 };
 
 SourceError io_error(std::string_view file, IoError error) {
-  return {SourceError::Io{std::string(file), error}};
+  return SourceError{SourceError::Io{std::string(file), error}};
 }
 
-Directives parse_read(Result<std::string, ReadFailure> read, std::string_view name) {
+// The content read, checked to be UTF-8 as a whole.
+Result<std::string, SourceError> checked_text(Result<std::string, ReadFailure> read,
+                                              std::string_view name) {
   if (!read) {
     if (read.error().interrupted) return Err{SourceError{SourceError::Interrupted{}}};
     return Err{io_error(name, read.error().error)};
@@ -76,7 +78,13 @@ Directives parse_read(Result<std::string, ReadFailure> read, std::string_view na
   if (!unicode::is_valid_utf8(read.value())) {
     return Err{io_error(name, {IoError::Kind::InvalidUtf8})};
   }
-  return parse_str(read.value(), name);
+  return std::move(read).value();
+}
+
+Outcome parse_text(Result<std::string, SourceError> text, std::string_view name,
+                   DirectiveSink& sink) {
+  if (!text) return text.error();
+  return parse_str(text.value(), name, sink);
 }
 
 // Standard input belongs to the whole process: one reader at a time, and
@@ -93,14 +101,8 @@ StdinLock& stdin_lock() {
 
 }  // namespace
 
-Directives parse_str(std::string_view text, std::string_view file) {
+Outcome parse_str(std::string_view text, std::string_view file, DirectiveSink& sink) {
   if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  std::vector<Sourced> out;
-  // A directive line takes at least four bytes ("a:b" and its line break):
-  // reserving for that many spares the moves of a growing vector without
-  // reserving for the blank lines.
-  out.reserve(std::min<std::size_t>(
-      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1, text.size() / 4 + 1));
   std::uint64_t number = 0;
   while (!text.empty()) {
     ++number;
@@ -111,51 +113,74 @@ Directives parse_str(std::string_view text, std::string_view file) {
     line = unicode::trim(line);
     if (line.empty() || line.front() == '#') continue;
     auto parsed = parse_as<std::string>(line);
-    if (!parsed) {
-      return Err{SourceError{SourceError::Parse{std::string(file), number, parsed.error()}}};
-    }
-    out.push_back({std::move(parsed).value(), Origin{file, number}});
+    if (!parsed) return SourceError{SourceError::Parse{std::string(file), number, parsed.error()}};
+    if (!sink.accept(std::move(parsed.value()), Origin{file, number})) return std::nullopt;
   }
-  return out;
+  return std::nullopt;
 }
 
-Directives parse_file(std::string_view path, const ReadHooks& hooks) {
-  if (path.find('\0') != std::string_view::npos) {
-    return Err{io_error(path, {IoError::Kind::NulInPath})};
-  }
+Outcome parse_file(std::string_view path, const ReadHooks& hooks, DirectiveSink& sink) {
+  if (path.find('\0') != std::string_view::npos) return io_error(path, {IoError::Kind::NulInPath});
   const std::string c_path(path);
   int fd;
   // Opening a FIFO blocks until a writer appears; a signal may cut it short.
   while ((fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
-    if (!hooks.keep_going()) return Err{SourceError{SourceError::Interrupted{}}};
+    if (!hooks.keep_going()) return SourceError{SourceError::Interrupted{}};
   }
-  if (fd < 0) return Err{io_error(path, {IoError::Kind::Os, errno})};
+  if (fd < 0) return io_error(path, {IoError::Kind::Os, errno});
   FileDescriptor file(fd);
-  return parse_read(read_to_end(file.get(), hooks), path);
+  return parse_text(checked_text(read_to_end(file.get(), hooks), path), path, sink);
 }
 
-Directives parse_reader(int fd, std::string_view name, const ReadHooks& hooks) {
-  return parse_read(read_to_end(fd, hooks), name);
+Outcome parse_reader(int fd, std::string_view name, const ReadHooks& hooks, DirectiveSink& sink) {
+  return parse_text(checked_text(read_to_end(fd, hooks), name), name, sink);
 }
 
-Directives parse_stdin(const ReadHooks& hooks) {
+Outcome parse_stdin(const ReadHooks& hooks, DirectiveSink& sink) {
   StdinLock& stdin_state = stdin_lock();
   const std::thread::id me = std::this_thread::get_id();
   std::unique_lock<std::mutex> lock(stdin_state.mutex, std::try_to_lock);
   if (!lock.owns_lock()) {
     // Held by this very thread: a signal handler that runs during a read
     // started another one, which could never get the lock.
-    if (stdin_state.owner.load() == me) {
-      return Err{io_error(kStdinName, {IoError::Kind::Os, EDEADLK})};
-    }
+    if (stdin_state.owner.load() == me) return io_error(kStdinName, {IoError::Kind::Os, EDEADLK});
     hooks.wait([](void* l) { static_cast<std::unique_lock<std::mutex>*>(l)->lock(); }, &lock);
   }
-  stdin_state.owner.store(me);
-  struct ClearOwner {
-    StdinLock& state;
-    ~ClearOwner() { state.owner.store(std::thread::id{}); }
-  } clear_owner{stdin_state};
-  return parse_reader(STDIN_FILENO, kStdinName, hooks);
+  // The text is read under the lock; parsing needs it no longer. The owner
+  // is cleared before the lock is let go.
+  Result<std::string, SourceError> text = [&] {
+    stdin_state.owner.store(me);
+    struct ClearOwner {
+      StdinLock& state;
+      ~ClearOwner() { state.owner.store(std::thread::id{}); }
+    } clear_owner{stdin_state};
+    return checked_text(read_to_end(STDIN_FILENO, hooks), kStdinName);
+  }();
+  lock.unlock();
+  return parse_text(std::move(text), kStdinName, sink);
+}
+
+Directives parse_str(std::string_view text, std::string_view file) {
+  CollectingSink sink;
+  // One directive line takes at least four bytes ("a:b" and a line break).
+  sink.directives.reserve(std::min<std::size_t>(
+      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1, text.size() / 4 + 1));
+  return sink.finish(parse_str(text, file, sink));
+}
+
+Directives parse_file(std::string_view path, const ReadHooks& hooks) {
+  CollectingSink sink;
+  return sink.finish(parse_file(path, hooks, sink));
+}
+
+Directives parse_reader(int fd, std::string_view name, const ReadHooks& hooks) {
+  CollectingSink sink;
+  return sink.finish(parse_reader(fd, name, hooks, sink));
+}
+
+Directives parse_stdin(const ReadHooks& hooks) {
+  CollectingSink sink;
+  return sink.finish(parse_stdin(hooks, sink));
 }
 
 }  // namespace tarnwick::source

@@ -3,8 +3,13 @@
 // (a CR before it is dropped); every line counts for numbering; lines are
 // trimmed of White_Space; blank lines and lines starting with `#` are
 // skipped; the first bad line stops everything.
+//
+// Each source comes in two forms: one returns the whole list of directives,
+// the other hands each directive to a sink as soon as it is parsed (the
+// module builds its result objects that way, without an intermediate list).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,18 +21,50 @@ namespace tarnwick::source {
 
 using Directives = Result<std::vector<Sourced>, SourceError>;
 
+// Receives the directives of a source in order. Returning false stops the
+// source early; the caller of the source knows why.
+class DirectiveSink {
+ public:
+  virtual bool accept(Directive&& directive, const std::optional<Origin>& origin) = 0;
+
+ protected:
+  ~DirectiveSink() = default;
+};
+
+// What a sink-fed source reports: nothing (done, or stopped by the sink) or
+// the error that ended it. Directives already handed over are the sink's.
+using Outcome = std::optional<SourceError>;
+
 // The text of a directive file; `file` names it in origins and errors and
 // must outlive the result.
 Directives parse_str(std::string_view text, std::string_view file);
+Outcome parse_str(std::string_view text, std::string_view file, DirectiveSink& sink);
 
 // Reads the file at `path` (unchanged: relative to the current directory)
 // to its end, whatever its type, and parses it.
 Directives parse_file(std::string_view path, const ReadHooks& hooks);
+Outcome parse_file(std::string_view path, const ReadHooks& hooks, DirectiveSink& sink);
 
 // Reads the file descriptor to its end and parses it as `name`.
 Directives parse_reader(int fd, std::string_view name, const ReadHooks& hooks);
+Outcome parse_reader(int fd, std::string_view name, const ReadHooks& hooks, DirectiveSink& sink);
 
 // Standard input, read under a process-wide lock, named "<stdin>".
 Directives parse_stdin(const ReadHooks& hooks);
+Outcome parse_stdin(const ReadHooks& hooks, DirectiveSink& sink);
+
+// Collects what a sink-fed source produces into the list form.
+class CollectingSink final : public DirectiveSink {
+ public:
+  bool accept(Directive&& directive, const std::optional<Origin>& origin) override {
+    directives.push_back({std::move(directive), origin});
+    return true;
+  }
+  Directives finish(Outcome outcome) {
+    if (outcome) return Err{std::move(*outcome)};
+    return std::move(directives);
+  }
+  std::vector<Sourced> directives;
+};
 
 }  // namespace tarnwick::source
