@@ -196,15 +196,17 @@ std::size_t read_class(std::string_view s, std::size_t open, std::span<const std
 
 // Where compiled tokens go: a growing vector for a kept Pattern, or a
 // fixed array on the stack for a pattern matched once.
+template <class Classes>
 struct VectorOut {
   std::vector<Tok>& toks;
-  std::vector<ByteSet>& classes;
+  Classes classes;  // gives the vector of byte-sets, made on first use
   std::size_t size() const { return toks.size(); }
   void push(Tok t) { toks.push_back(t); }
   void set_arg(std::size_t i, std::uint32_t arg) { toks[i].arg = arg; }
   std::uint32_t add_class(const ByteSet& set) {
-    classes.push_back(set);
-    return static_cast<std::uint32_t>(classes.size() - 1);
+    std::vector<ByteSet>& all = classes();
+    all.push_back(set);
+    return static_cast<std::uint32_t>(all.size() - 1);
   }
 };
 
@@ -383,7 +385,7 @@ std::vector<std::uint32_t> closer_scratch(std::size_t longest) {
 Pattern Pattern::compile(std::string_view text) {
   Pattern pattern;
   pattern.source_.assign(text);
-  VectorOut out{pattern.toks_, pattern.classes_};
+  VectorOut out{pattern.toks_, [&pattern]() -> std::vector<ByteSet>& { return pattern.extra().classes; }};
   const BraceLayout layout = find_brace_groups(text);
   const bool has_class = text.find('[') != npos;
   std::vector<std::uint32_t> closers = has_class ? closer_scratch(text.size()) : std::vector<std::uint32_t>();
@@ -403,7 +405,7 @@ Pattern Pattern::compile(std::string_view text) {
     auto add_run = [&](std::string_view piece) {
       const auto begin = static_cast<std::uint32_t>(pattern.toks_.size());
       compile_tokens(piece, out, closers);
-      pattern.runs_.push_back({begin, static_cast<std::uint32_t>(pattern.toks_.size())});
+      pattern.extra().runs.push_back({begin, static_cast<std::uint32_t>(pattern.toks_.size())});
     };
     std::size_t pos = 0;
     for (const BraceGroup& group : layout.groups) {
@@ -415,7 +417,7 @@ Pattern Pattern::compile(std::string_view text) {
       }
       add_run(fixed);
       fixed.clear();
-      pattern.groups_.push_back({static_cast<std::uint32_t>(pattern.runs_.size()),
+      pattern.extra().groups.push_back({static_cast<std::uint32_t>(pattern.extra().runs.size()),
                                  static_cast<std::uint32_t>(group.segment_count)});
       for (std::size_t k = 0; k < group.segment_count; ++k) {
         add_run(layout.segments[group.first_segment + k]);
@@ -433,9 +435,24 @@ Pattern Pattern::compile(std::string_view text) {
   return pattern;
 }
 
+Pattern::Pattern(const Pattern& other)
+    : source_(other.source_),
+      toks_(other.toks_),
+      extra_(other.extra_ ? std::make_unique<PatternExtra>(*other.extra_) : nullptr) {}
+
+Pattern& Pattern::operator=(const Pattern& other) {
+  if (this != &other) *this = Pattern(other);
+  return *this;
+}
+
+PatternExtra& Pattern::extra() {
+  if (!extra_) extra_ = std::make_unique<PatternExtra>();
+  return *extra_;
+}
+
 bool Pattern::matches(std::string_view text) const {
-  if (!runs_.empty()) return matches_pieces(text);
-  const CompiledToks toks{toks_.data(), classes_.data()};
+  if (has_pieces()) return matches_pieces(text);
+  const CompiledToks toks{toks_.data(), extra_ ? extra_->classes.data() : nullptr};
   for (std::size_t alt = 0; alt < toks_.size(); alt = toks_[alt].arg) {
     if (match_alternative(toks, alt + 1, text)) return true;
   }
@@ -445,28 +462,30 @@ bool Pattern::matches(std::string_view text) const {
 bool Pattern::matches_pieces(std::string_view text) const {
   // At most 1024 alternatives means at most ten groups of two or more.
   constexpr std::size_t kMaxGroups = 10;
-  const std::size_t k = groups_.size();
+  const std::vector<TokRun>& runs = extra_->runs;
+  const std::vector<TokRun>& groups = extra_->groups;
+  const std::size_t k = groups.size();
   std::uint32_t choice[kMaxGroups] = {};
   TokRun alt[2 * kMaxGroups + 1];
   for (;;) {
     std::uint32_t count = 0;
-    alt[count++] = runs_[0];
+    alt[count++] = runs[0];
     for (std::size_t g = 0; g < k; ++g) {
-      alt[count++] = runs_[groups_[g].begin + choice[g]];
-      alt[count++] = runs_[groups_[g].begin + groups_[g].end];  // the fixed run after it
+      alt[count++] = runs[groups[g].begin + choice[g]];
+      alt[count++] = runs[groups[g].begin + groups[g].end];  // the fixed run after it
     }
     const PieceToks toks{toks_.data(), alt, count};
     if (match_alternative(toks, toks.start(), text)) return true;
     std::size_t g = k;
-    while (g > 0 && ++choice[g - 1] == groups_[g - 1].end) choice[--g] = 0;
+    while (g > 0 && ++choice[g - 1] == groups[g - 1].end) choice[--g] = 0;
     if (g == 0) return false;
   }
 }
 
 std::size_t Pattern::alternative_count() const {
-  if (!runs_.empty()) {
+  if (has_pieces()) {
     std::size_t count = 1;
-    for (const TokRun& group : groups_) count *= group.end;
+    for (const TokRun& group : extra_->groups) count *= group.end;
     return count;
   }
   std::size_t count = 0;

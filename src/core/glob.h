@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,9 +60,28 @@ struct TokRun {
   std::uint32_t end;
 };
 
+// What only some patterns need: byte-sets for classes, and the pieces of a
+// brace pattern. Kept apart so that a plain pattern stays small.
+struct PatternExtra {
+  std::vector<ByteSet> classes;
+  // For brace patterns without classes: the text around the groups and
+  // every segment compiled once, as runs of tokens, and an alternative is a
+  // choice of one segment per group. `runs` is [fixed0, segments of group
+  // 1..., fixed1, ...]; `groups` gives each group's first segment run and
+  // its number of segments.
+  std::vector<TokRun> runs;
+  std::vector<TokRun> groups;
+};
+
 class Pattern {
  public:
   static Pattern compile(std::string_view text);
+
+  Pattern(const Pattern& other);
+  Pattern& operator=(const Pattern& other);
+  Pattern(Pattern&&) noexcept = default;
+  Pattern& operator=(Pattern&&) noexcept = default;
+  ~Pattern() = default;
 
   bool matches(std::string_view text) const;
   // The pattern text exactly as compiled: braces and escapes included.
@@ -69,19 +89,16 @@ class Pattern {
   std::size_t alternative_count() const;
 
  private:
+  Pattern() = default;
   bool matches_pieces(std::string_view text) const;
+  bool has_pieces() const { return extra_ && !extra_->runs.empty(); }
+  PatternExtra& extra();
 
   std::string source_;
+  // Without pieces: every alternative in full, each framed by Alt ... End.
+  // With pieces: the runs, back to back.
   std::vector<Tok> toks_;
-  std::vector<ByteSet> classes_;
-  // Two layouts. Framed: `toks_` holds every alternative in full, each
-  // framed by Alt ... End (`runs_` empty). Pieces, for brace patterns
-  // without classes: the text around the groups and every segment are
-  // compiled once, as runs, and an alternative is a choice of one segment
-  // per group. `runs_` is [fixed0, segments of group 1..., fixed1, ...] and
-  // `groups_` gives each group's first segment run and segment count.
-  std::vector<TokRun> runs_;
-  std::vector<TokRun> groups_;  // {first segment run, number of segments}
+  std::unique_ptr<PatternExtra> extra_;
 };
 
 // The brace-free alternatives of `text` in expansion order, or nothing when
