@@ -26,14 +26,8 @@ def tool(tmp_path):
     (tmp_path / "bad.txt").write_text("# ok\nnote:x\n\nallow:<>x\n", encoding="utf-8")
 
     def run(*args, stdin=""):
-        return subprocess.run(
-            [sys.executable, "-m", "tarnwick", *args],
-            cwd=tmp_path,
-            input=stdin,
-            capture_output=True,
-            text=True,
-            encoding="utf-8",
-        )
+        return subprocess.run([sys.executable, "-m", "tarnwick", *args], cwd=tmp_path, input=stdin,
+                              capture_output=True, text=True, encoding="utf-8")
 
     return run
 
@@ -59,10 +53,8 @@ def test_check_prints_directives_with_their_value(tool):
         (["-D", "@bad.txt"], "-D @bad.txt: bad.txt:4: empty `<>` kind filter\n"),
         (["-D", "@-"], "-D @-: <stdin>:2: empty name pattern\n"),
         (["-D", "nope", "-D", "note:x"], "-D nope: <inline>: expected `ACTION:…` (no `:` found)\n"),
-        (
-            ["-D", "@rules.txt", "--actions", "note,suppress"],
-            '-D @rules.txt: unknown action "de-escalate"; allowed: ["note", "suppress"]\n',
-        ),
+        (["-D", "@rules.txt", "--actions", "note,suppress"],
+         '-D @rules.txt: unknown action "de-escalate"; allowed: ["note", "suppress"]\n'),
         (["-D", "x:y", "--actions", ""], '-D x:y: unknown action "x"; allowed: []\n'),
     ],
 )
@@ -77,16 +69,10 @@ def test_check_json(tool):
     run = tool("check", "-D", "deny:<fn>foo*@src/*=legacy API", "-D", "@missing.txt", "--json")
     assert run.returncode == 1 and run.stderr == ""
     good, bad = json.loads(run.stdout)["values"]
-    assert good["error"] is None and good["directives"] == [
-        {
-            "text": "deny:<fn>foo*@src/*=legacy API",
-            "action": "deny",
-            "kind": "fn",
-            "name": "foo*",
-            "path": "src/*",
-            "note": "legacy API",
-        }
-    ]
+    assert good["error"] is None and good["directives"] == [{
+        "text": "deny:<fn>foo*@src/*=legacy API", "action": "deny", "kind": "fn", "name": "foo*",
+        "path": "src/*", "note": "legacy API",
+    }]
     assert bad["directives"] == [] and bad["error"].startswith("missing.txt: ")
 
 
@@ -94,25 +80,16 @@ def test_check_json(tool):
     ("args", "message"),
     [
         (["-D", "@bad.txt", "--severity", "info", "--name", "x"], "bad.txt:4: empty `<>` kind filter"),
-        (
-            ["--severity", "fatal", "--name", "x"],
-            'unknown severity "fatal"; expected "error", "warning", or "info"',
-        ),
+        (["--severity", "fatal", "--name", "x"], 'unknown severity "fatal"; expected "error", "warning", or "info"'),
         (["--severity", "info", "--name", "x", "--drop", "v"], "--step and --drop need --ladder"),
-        (
-            ["--severity", "info", "--name", "x", "--ladder", "a", "--step", "v=2147483648"],
-            "argument --step: expected VERB=N",
-        ),
+        (["--severity", "info", "--name", "x", "--ladder", "a", "--step", "v=2147483648"], "argument --step: expected VERB=N"),
         (["--severity", "info"], "the following arguments are required: --name"),
     ],
 )
 def test_explain_usage_errors_exit_2(tool, args, message):
     run = tool("explain", *args)
     assert run.returncode == 2 and run.stdout == ""
-    assert (
-        run.stderr.startswith("usage: tarnwick explain")
-        and f"tarnwick explain: error: {message}" in run.stderr
-    )
+    assert run.stderr.startswith("usage: tarnwick explain") and f"tarnwick explain: error: {message}" in run.stderr
 
 
 @pytest.mark.parametrize(
@@ -138,56 +115,20 @@ def test_explain_agrees_with_lint_fold(tool, tmp_path, severity, names, kind, sc
 
 
 def test_explain_says_why_not(tool):
-    run = tool(
-        "explain",
-        "-D",
-        "suppress:<py>unused-*@tests/*",
-        "--severity",
-        "info",
-        "--name",
-        "unused-x",
-        "--kind",
-        "PY",
-        "--json",
-    )
-    (row,) = json.loads(run.stdout)["directives"]
+    args = ["-D", "suppress:<py>unused-*@tests/*", "--severity", "info", "--name", "unused-x", "--kind", "PY"]
+    (row,) = json.loads(tool("explain", *args, "--json").stdout)["directives"]
     assert set(row["why_not"]) == {"kind", "path"}
     assert row["why_not"]["kind"] == 'wants kind "py", target has kind "PY"'
 
 
 def test_explain_ladder(tool):
-    args = [
-        "-D",
-        "promote:*=up",
-        "-D",
-        "promote:*",
-        "-D",
-        "retract:x@src/*",
-        "-D",
-        "other:*=n",
-        "--ladder",
-        "draft,review,final",
-        "--level",
-        "draft",
-        "--name",
-        "x",
-        "--scope",
-        "src/a",
-        "--step",
-        "promote=1",
-        "--step",
-        "retract=-1",
-        "--drop",
-        "retract",
-    ]
+    values = ["promote:*=up", "promote:*", "retract:x@src/*", "other:*=n"]
+    args = [a for v in values for a in ("-D", v)] + ["--ladder", "draft,review,final", "--level", "draft"]
+    args += ["--name", "x", "--scope", "src/a", "--step", "promote=1", "--step", "retract=-1", "--drop", "retract"]
     report = json.loads(tool("explain", *args, "--json").stdout)
     expected = Ladder(["draft", "review", "final"]).fold(
-        "draft",
-        [d for v in ("promote:*=up", "promote:*", "retract:x@src/*", "other:*=n") for d in expand(v)],
-        ["x"],
-        scopes=["src/a"],
-        steps={"promote": 1, "retract": -1},
-        drop={"retract"},
+        "draft", [d for v in values for d in expand(v)], ["x"], scopes=["src/a"],
+        steps={"promote": 1, "retract": -1}, drop={"retract"},
     )
     assert tuple(report["result"]) == expected == ("review", True, ["up", "n"])
     assert [r["effect"] for r in report["directives"]] == [

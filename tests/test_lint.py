@@ -1,3 +1,5 @@
+"""lint_fold and lint_settings: verb recognition, severities and the combine policy."""
+
 import itertools
 
 import pytest
@@ -27,25 +29,11 @@ EFFECT = {
 @pytest.mark.parametrize(
     "token, verb",
     [
-        (" Suppress ", "suppress"),
-        ("sUpPrEsS", "suppress"),
-        ("DE-ESCALATE", "deescalate"),
-        ("de--escalate", "deescalate"),
-        ("deescalate", "deescalate"),
-        ("-Escalate", "escalate"),
-        ("-note-", "note"),
-        ("NOTE", "note"),
-        ("SETTINGS", "set"),
-        ("set-tings", "set"),
-        ("Set", "set"),
-        ("setting", None),
-        ("de_escalate", None),
-        ("escalation", None),
-        ("sup press", None),
-        ("-", None),
-        ("- note", None),
-        ("notes", None),
-        ("allow", None),
+        (" Suppress ", "suppress"), ("sUpPrEsS", "suppress"), ("DE-ESCALATE", "deescalate"),
+        ("de--escalate", "deescalate"), ("deescalate", "deescalate"), ("-Escalate", "escalate"),
+        ("-note-", "note"), ("SETTINGS", "set"), ("set-tings", "set"), ("Set", "set"),
+        ("setting", None), ("de_escalate", None), ("escalation", None), ("sup press", None),
+        ("-", None), ("- note", None), ("notes", None), ("allow", None),
     ],
 )
 def test_verb_recognition(token, verb):
@@ -55,10 +43,7 @@ def test_verb_recognition(token, verb):
     assert tw.lint_settings(d) == setting
 
 
-@pytest.mark.parametrize(
-    "text, expected",
-    [("WARNING", "warning"), ("Info", "info"), ("error", "error"), ("ERROR", "error"), ("iNfO", "info")],
-)
+@pytest.mark.parametrize("text, expected", [("WARNING", "warning"), ("Info", "info"), ("iNfO", "info")])
 def test_severity_accepted_and_lowercased(text, expected):
     assert tw.lint_fold(text, [], ["x"]) == (expected, False, [])
     assert tw.lint_fold(text, ds("note:y=n"), [])[0] == expected
@@ -66,39 +51,21 @@ def test_severity_accepted_and_lowercased(text, expected):
 
 @pytest.mark.parametrize(
     "text, shown",
-    [
-        (" warning", '" warning"'),
-        ("", '""'),
-        ("ERR", '"err"'),
-        ("warning ", '"warning "'),
-        ("Info\t", '"info\\t"'),
-        ("WARN", '"warn"'),
-        ('"x\\', '"\\"x\\\\"'),
-        ("\u0130NFO", '"\u0130nfo"'),  # only ASCII letters are lowercased
-    ],
+    [(" warning", '" warning"'), ("", '""'), ("ERR", '"err"'), ("Info\t", '"info\\t"'),
+     ("\u0130NFO", '"\u0130nfo"')],  # only ASCII letters are lowercased
 )
 def test_severity_rejected(text, shown):
     with pytest.raises(tw.DirectiveError) as info:
         tw.lint_fold(text, ds("suppress:x"), ["x"])
-    assert isinstance(info.value, ValueError)
     assert info.value.args == (f"unknown severity {shown}{EXPECTED}",)
-
-
-def test_severity_message_exact():
-    with pytest.raises(tw.DirectiveError) as info:
-        tw.lint_fold(" warning", [], ["x"])
-    assert str(info.value) == 'unknown severity " warning"; expected "error", "warning", or "info"'
 
 
 @pytest.mark.parametrize(
     "current, actions, expected",
     [
-        ("warning", ["de-escalate", "de-escalate", "escalate"], "info"),
         ("info", ["escalate", "de-escalate"], "info"),
-        ("error", ["escalate"] * 3, "error"),
-        ("error", ["de-escalate"] * 5, "info"),
         ("error", ["escalate", "de-escalate", "de-escalate", "escalate"], "error"),
-        ("warning", ["note", "suppress"], "warning"),
+        ("warning", ["note", "suppress", "de-escalate", "de-escalate", "de-escalate"], "info"),
     ],
 )
 def test_moves_summed_and_saturated_once(current, actions, expected):
@@ -110,22 +77,15 @@ def test_moves_summed_and_saturated_once(current, actions, expected):
 @pytest.mark.parametrize(
     "texts, kw, expected",
     [
-        (["suppress:x=why"], {}, ("warning", True, ["why"])),
         (["suppress:x=a", "de-escalate:x=b"], {}, ("info", True, ["a", "b"])),
-        (["suppress:x", "suppress:x"], {}, ("warning", True, [])),
         (["set:x=n", "settings:x"], {}, ("warning", False, [])),
-        (["suppress:y=n", "escalate:<fn>x=m", "escalate:x@src=k"], {}, ("warning", False, [])),
         (["note:x=A", "note:y=Z", "escalate:x=B", "note:x=A"], {}, ("error", False, ["A", "B", "A"])),
-        (["note:x=", "note:x"], {}, ("warning", False, [""])),
-        (["note:x= spaced "], {}, ("warning", False, [" spaced "])),
-        (["escalate:<fn>x=k"], {"qualifier": "fn"}, ("error", False, ["k"])),
+        (["note:x=", "note:x", "note:x= spaced "], {}, ("warning", False, ["", " spaced "])),
         (["escalate:<fn>x=k"], {"qualifier": "Fn"}, ("warning", False, [])),
         (["escalate:x@src/*=k"], {"scopes": ["lib", "src/a/b"]}, ("error", False, ["k"])),
-        (["escalate:x@src/*=k"], {"scopes": []}, ("warning", False, [])),
         (["escalate:x@src/*=k"], {"scopes": None}, ("warning", False, [])),
         (["escalate:x@=k"], {"scopes": [""]}, ("error", False, ["k"])),
         (["escalate:*=k", "suppress:*"], {"names": []}, ("warning", False, [])),
-        (["allow:x=n", "deny:x", "de_escalate:x=m"], {}, ("warning", False, [])),
         (["de-escalate:{a,x}*=k"], {"names": ["q", "xy"]}, ("info", False, ["k"])),
     ],
 )
@@ -135,12 +95,9 @@ def test_fold_cases(texts, kw, expected):
     assert tw.lint_fold("Warning", ds(*texts), names, **kw) == expected
 
 
-def test_same_directive_twice_counts_twice():
+def test_result_types_and_a_repeated_directive():
     (d,) = ds("de-escalate:x=n")
     assert tw.lint_fold("error", [d, d], ["x"]) == ("info", False, ["n", "n"])
-
-
-def test_result_types():
     got = tw.lint_fold("ERROR", ds("suppress:x"), ("x",))
     assert type(got) is tuple and len(got) == 3
     assert type(got[0]) is str and type(got[1]) is bool and type(got[2]) is list
@@ -152,48 +109,19 @@ def test_result_types():
     "texts, expected",
     [
         (["set:a=1", "note:x=y", "settings:a=2", "SET:b"], [("a", "1"), ("a", "2"), ("b", "")]),
-        (["set:k=v", "SET:k", "suppress:k=v"], [("k", "v"), ("k", "")]),
         (["set:<fn>k@src/*=v", "set:a*@=x=y", "set:k= v "], [("k", "v"), ("a*", "x=y"), ("k", " v ")]),
         (["allow:k=v", "suppress:k"], []),
-        ([], []),
     ],
 )
 def test_settings(texts, expected):
     assert tw.lint_settings(ds(*texts)) == expected
 
 
-@pytest.mark.parametrize(
-    "args, kw",
-    [
-        (("error", "suppress:x", ["x"]), {}),
-        (("bogus", "suppress:x", ["x"]), {}),  # conversion comes before the severity check
-        (("error", ["suppress:x"], ["x"]), {}),
-        (("error", [], "x"), {}),
-        (("error", [], ["x"]), {"scopes": "src"}),
-        (("error", [], ["x", 1]), {}),
-        (("error", [], ["x"]), {"qualifier": b"fn"}),
-        ((b"error", [], ["x"]), {}),
-        (("error", [], ["x"]), {"kind": "fn"}),
-    ],
-)
-def test_lint_fold_type_errors(args, kw):
-    with pytest.raises(TypeError):
-        tw.lint_fold(*args, **kw)
-
-
-@pytest.mark.parametrize("directives", ["set:k=v", ["set:k=v"], None, {tw.parse("set:k")}])
-def test_lint_settings_type_errors(directives):
-    with pytest.raises(TypeError):
-        tw.lint_settings(directives)
-
-
 def is_active_lint_verb(token):
-    norm = token.strip().lower().replace("-", "")
-    return norm in {"suppress", "deescalate", "escalate", "note"}
+    return token.strip().lower().replace("-", "") in {"suppress", "deescalate", "escalate", "note"}
 
 
 TOKENS = ["suppress", "Suppress", "de-escalate", "escalate", "ESCALATE", "note", "set", "allow", "-"]
-LINT_TOKENS = ["suppress", "de-escalate", "escalate", "note"]
 
 
 def directive_texts(tokens):
@@ -223,21 +151,18 @@ def test_order_independence(data, current, texts, names, qualifier, scopes):
     got = tw.lint_fold(current, perm, names, qualifier=qualifier, scopes=scopes)
     assert got[:2] == base[:2]
     expected_notes = [
-        x.note
-        for x in perm
-        if is_active_lint_verb(x.action) and x.note is not None
-        and x.matches(names, qualifier=qualifier, scopes=scopes)
+        x.note for x in perm
+        if is_active_lint_verb(x.action) and x.note is not None and x.matches(names, qualifier=qualifier, scopes=scopes)
     ]
     assert got[2] == expected_notes
 
 
 @settings(deadline=None)
-@given(current=st.sampled_from(SEV), texts=st.lists(directive_texts(LINT_TOKENS), max_size=10), **target)
+@given(current=st.sampled_from(SEV), texts=st.lists(directive_texts(TOKENS[:6]), max_size=10), **target)
 def test_lint_fold_is_a_ladder_fold(current, texts, names, qualifier, scopes):
     d = ds(*texts)
-    ladder = tw.Ladder(SEV)
-    expected = ladder.fold(
+    expected = tw.Ladder(SEV).fold(
         current, d, names, qualifier=qualifier, scopes=scopes,
-        steps={"de-escalate": 1, "escalate": -1}, drop={"suppress"},
+        steps={"de-escalate": 1, "escalate": -1, "ESCALATE": -1}, drop={"suppress", "Suppress"},
     )
     assert tw.lint_fold(current, d, names, qualifier=qualifier, scopes=scopes) == expected

@@ -1,5 +1,5 @@
-"""The module frame: registration, DirectiveError, signatures, docstrings,
-argument conventions shared by every entry point, and class conventions."""
+"""The module frame: registration, DirectiveError, signatures, docstrings, class conventions,
+and the argument conventions shared by every entry point (each one checked here, once)."""
 
 import collections
 import importlib.util
@@ -50,10 +50,8 @@ def test_directive_error_class():
     "call",
     [
         lambda: tw.parse(""),
-        lambda: tw.parse("allow:"),
         lambda: tw.parse("x:y", actions=set()),
         lambda: tw.expand("allow:"),
-        lambda: tw.expand("x:y", actions=frozenset({"z"})),
         lambda: tw.lint_fold("bogus", [], []),
     ],
 )
@@ -106,14 +104,6 @@ def test_text_signatures(dotted, text_sig):
     assert obj.__text_signature__ == text_sig
     # the interpreter shows "$self" as a positional-only "self"
     assert str(inspect.signature(obj)) == text_sig.replace("($self, ", "(self, /, ")
-
-
-def test_bound_method_signatures():
-    assert str(inspect.signature(tw.parse("allow:x").matches)) == "(names, *, qualifier=None, scopes=None)"
-    ladder = tw.Ladder([])
-    assert str(inspect.signature(ladder.position)) == "(level)"
-    assert str(inspect.signature(ladder.step)) == "(level, delta)"
-    assert str(inspect.signature(ladder.fold)) == "(" + LADDER_FOLD_SIG + ")"
 
 
 DOCS = [
@@ -215,20 +205,10 @@ KIND = {
 }
 
 
-class Str(str):
-    pass
-
-
-class SetSub(set):
-    pass
-
-
-class FrozenSub(frozenset):
-    pass
-
-
-class DictSub(dict):
-    pass
+Str = type("Str", (str,), {})
+SetSub = type("SetSub", (set,), {})
+FrozenSub = type("FrozenSub", (frozenset,), {})
+DictSub = type("DictSub", (dict,), {})
 
 
 class Idx:
@@ -403,10 +383,7 @@ def test_out_of_range_integers_overflow(entry, param, n):
         (lambda: tw.parse(b"x", actions=["allow"]), TypeError, "spec"),
         (lambda: tw.parse("\ud800", actions=["allow"]), UnicodeEncodeError, None),
         (lambda: tw.expand("@/nonexistent/rules.txt", actions=["allow"]), TypeError, "actions"),
-        (lambda: tw.expand("allow:", actions=("allow",)), TypeError, "actions"),
         (lambda: tw.lint_fold("bogus", "notalist", []), TypeError, "directives"),
-        (lambda: tw.lint_fold("bogus", [], "abc"), TypeError, "names"),
-        (lambda: tw.lint_fold("bogus", [], [], scopes="abc"), TypeError, "scopes"),
         (lambda: tw.lint_fold("bogus", [], [], qualifier=b"q"), TypeError, "qualifier"),
         (lambda: tw.lint_fold("\ud800", "notalist", []), UnicodeEncodeError, None),
         (lambda: tw.glob_match(b"a", 1), TypeError, "pattern"),

@@ -23,47 +23,36 @@ def plain(action, name, *, kind=None, path=None, note=None):
 PARSE_CASES = [
     # --- failures, in the order the parser checks them
     ("", NO_COLON),
-    ("allow", NO_COLON),
     (r"a\:b", NO_COLON),
     ("allow\\", NO_COLON),
     ("a=b", NO_COLON),
-    ("=", NO_COLON),
     ("@rules.txt", NO_COLON),
     ("x=y:z", EQ_BEFORE_COLON),
-    ("=:x", EQ_BEFORE_COLON),
     ("=:", EQ_BEFORE_COLON),
     (r"x\=y=z:w", EQ_BEFORE_COLON),
-    (":foo", EMPTY_ACTION),
     ("   :foo", EMPTY_ACTION),
     ("\u3000\xa0\x85:foo", EMPTY_ACTION),
     (":", EMPTY_ACTION),
     (":=", EMPTY_ACTION),
     (":<>", EMPTY_ACTION),
     ("allow:", EMPTY_NAME),
-    ("allow:   ", EMPTY_NAME),
-    ("allow:=note", EMPTY_NAME),
     ("allow:  = x", EMPTY_NAME),
     ("allow:@src", EMPTY_NAME),
     ("allow:<>foo", EMPTY_KIND),
-    ("allow:< >foo", EMPTY_KIND),
     ("allow:<\u3000>foo", EMPTY_KIND),
     ("allow:<>", EMPTY_KIND),
     ("allow:<fn>", EMPTY_NAME),
-    ("allow:<fn>  =x", EMPTY_NAME),
     ("allow:<fn>@src", EMPTY_NAME),
     # --- action token
     (r"x\=y:z", plain(r"x\=y", "z")),
     (r"a\:b:c", plain(r"a\:b", "c")),
     (r"a\\:b", plain(r"a\\", "b")),
     ("de ny:x", plain("de ny", "x")),
-    ("erlaubé:x", plain("erlaubé", "x")),
     # --- kind filter
     ("allow:<*>foo", plain("allow", "foo")),
-    ("allow:< * >foo", plain("allow", "foo")),
     (r"allow:<\*>foo", plain("allow", "foo", kind="*")),
     (r"allow:<\**>x", plain("allow", "x", kind="**")),
     ("allow:<fn foo", plain("allow", "<fn foo")),
-    ("allow:<", plain("allow", "<")),
     (r"allow:<a\>", plain("allow", r"<a\>")),
     (r"allow:<a\>b>c", plain("allow", "c", kind="a>b")),
     (r"allow:<a\ >c", plain("allow", "c", kind="a\\")),
@@ -77,7 +66,6 @@ PARSE_CASES = [
     ("allow:a=b=c", plain("allow", "a", note="b=c")),
     ("allow:a@b@c", plain("allow", "a", path="b@c")),
     (r"allow:a\@b", plain("allow", r"a\@b")),
-    (r"allow:a\=b", plain("allow", r"a\=b")),
     ("allow:foo\\", plain("allow", "foo\\")),
     ("allow:foo@", plain("allow", "foo", path="")),
     ("allow:foo @ ", plain("allow", "foo", path="")),
@@ -87,22 +75,10 @@ PARSE_CASES = [
     (r"allow:x=a\=b", plain("allow", "x", note=r"a\=b")),
     ("allow:a@b=c@d", plain("allow", "a", path="b", note="c@d")),
     ("allow:x=a\nb ", plain("allow", "x", note="a\nb ")),
-    (
-        " Allow : <fn> foo* @ src/* = keep me ",
-        plain("Allow", "foo*", kind="fn", path="src/*", note=" keep me "),
-    ),
-    (
-        "deny:<fn>foo*@src/*=legacy API",
-        plain("deny", "foo*", kind="fn", path="src/*", note="legacy API"),
-    ),
+    (" Allow : <fn> foo* @ src/* = keep me ", plain("Allow", "foo*", kind="fn", path="src/*", note=" keep me ")),
     # --- trimming uses Unicode White_Space, nothing else
-    ("  allow : foo  ", plain("allow", "foo")),
-    ("\xa0allow\u3000:\x85foo\xa0", plain("allow", "foo")),
     ("allow\n:foo\r\n", plain("allow", "foo")),
-    (
-        "\u1680\u2028allow\u2029\u202f:\u205f\u200afoo\v\f@\u2000src\u2009",
-        plain("allow", "foo", path="src"),
-    ),
+    ("\u1680\u2028allow\u2029\u202f:\u205f\u200afoo\v\f@\u2000src\u2009", plain("allow", "foo", path="src")),
     ("\x1callow:x", plain("\x1callow", "x")),
     ("allow:x\x1d\x1e\x1f", plain("allow", "x\x1d\x1e\x1f")),
     ("allow:\u200bx", plain("allow", "\u200bx")),
@@ -122,40 +98,16 @@ def test_parse_table(text, expected):
         assert fields(d) == expected
 
 
-def test_parse_error_is_value_error():
-    with pytest.raises(ValueError):
-        tw.parse("allow")
-
-
-def test_parse_keyword_and_none_actions():
-    assert fields(tw.parse(spec="allow:x", actions=None)) == plain("allow", "x")
-
-
-@pytest.mark.parametrize("bad", [b"allow:x", None, 3, ["allow:x"]])
-def test_parse_spec_type(bad):
-    with pytest.raises(TypeError, match="spec"):
-        tw.parse(bad)
-
-
-def test_parse_spec_lone_surrogate():
-    with pytest.raises(UnicodeEncodeError):
-        tw.parse("allow:\ud800")
-
-
 # --- canonical text form and repr -------------------------------------------
 
 CANONICAL = [
-    ("deny:<fn>foo*@src/*=legacy API", "deny:<fn>foo*@src/*=legacy API"),
     ("  allow : foo  ", "allow:foo"),
     (" Allow : <fn> foo* @ src/* = keep me ", "Allow:<fn>foo*@src/*= keep me "),
-    ("allow:x= lead", "allow:x= lead"),
     (r"a\:b:c", r"a\:b:c"),
     (r"allow:<a\>b>c", "allow:<a>b>c"),
     (r"allow:<a\=b>c", "allow:<a=b>c"),
     (r"allow:<\*>foo", "allow:<*>foo"),
     ("allow:<*>foo", "allow:foo"),
-    ("allow:foo@", "allow:foo@"),
-    ("allow:foo=", "allow:foo="),
     ("allow:foo @ = ", "allow:foo@= "),
     (r"allow:a\@b{x,y}", r"allow:a\@b{x,y}"),
     ('allow:"q"=a\nb', 'allow:"q"=a\nb'),
@@ -213,10 +165,7 @@ def test_canonical_form_round_trips(text):
         ("alow:x", {"allow", "deny"}, 'unknown action "alow"; allowed: ["allow", "deny"]'),
         ("Allow:foo", {"allow"}, 'unknown action "Allow"; allowed: ["allow"]'),
         ("allow:x", set(), 'unknown action "allow"; allowed: []'),
-        ("allow:x", frozenset(), 'unknown action "allow"; allowed: []'),
-        ("z:x", {"b", "a", "B", "é", "ab"}, 'unknown action "z"; allowed: ["B", "a", "ab", "b", "é"]'),
         (r"a\:b:x", {"allow"}, r'unknown action "a\\:b"; allowed: ["allow"]'),
-        ('a\t"b:x', {"allow"}, r'unknown action "a\t\"b"; allowed: ["allow"]'),
         # parse errors come first, even when the token would be refused too
         ("x", {"allow"}, NO_COLON),
         ("nope:", {"allow"}, EMPTY_NAME),
@@ -233,7 +182,6 @@ def test_refused_actions(text, actions, message):
     "text, actions, action",
     [
         ("allow:x", {"allow", "deny"}, "allow"),
-        ("allow:x", frozenset({"allow"}), "allow"),
         (" allow :x", {"allow"}, "allow"),
         (r"a\:b:x", {r"a\:b"}, r"a\:b"),
         ("Allow:foo", None, "Allow"),
@@ -241,24 +189,3 @@ def test_refused_actions(text, actions, message):
 )
 def test_accepted_actions(text, actions, action):
     assert tw.parse(text, actions=actions).action == action
-
-
-@pytest.mark.parametrize(
-    "actions", [["allow"], ("allow",), {"allow": 1}, "allow", {"allow", 3}, frozenset({b"allow"})]
-)
-@pytest.mark.parametrize("text", ["allow:x", "x"])
-def test_actions_type_checked_before_parsing(text, actions):
-    with pytest.raises(TypeError, match="actions"):
-        tw.parse(text, actions=actions)
-
-
-# --- attributes ---------------------------------------------------------------
-
-
-@pytest.mark.parametrize("attr", ["action", "kind", "name", "path", "note"])
-def test_attributes_are_read_only(attr):
-    d = tw.parse("deny:<fn>foo*@src/*=legacy API")
-    before = getattr(d, attr)
-    with pytest.raises(AttributeError):
-        setattr(d, attr, "other")
-    assert getattr(d, attr) == before

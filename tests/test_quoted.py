@@ -26,66 +26,16 @@ def severity_error(value):
     return str(ei.value)
 
 
-# (character, how it is written inside the quotes)
+# (character, how it is written inside the quotes): the escapes, then one or two
+# of each hidden class (Grapheme_Extend incl. Mc/Lm members, Cc, Cf, Co, Cn, Zl, Zp, Zs), then visible ones
 CHARACTERS = [
-    ('"', '\\"'),
-    ("\\", "\\\\"),
-    ("\0", "\\0"),
-    ("\t", "\\t"),
-    ("\r", "\\r"),
-    ("\n", "\\n"),
-    # Grapheme_Extend
-    ("\u0301", "\\u{301}"),
-    ("\u0300", "\\u{300}"),
-    ("\u20dd", "\\u{20dd}"),
-    ("\ufe0f", "\\u{fe0f}"),
-    ("\u09be", "\\u{9be}"),  # a spacing mark that extends graphemes
-    ("\uff9e", "\\u{ff9e}"),  # a modifier letter that extends graphemes
-    # Cc
-    ("\x01", "\\u{1}"),
-    ("\x0b", "\\u{b}"),
-    ("\x0c", "\\u{c}"),
-    ("\x1b", "\\u{1b}"),
-    ("\x7f", "\\u{7f}"),
-    ("\x85", "\\u{85}"),
-    ("\x9f", "\\u{9f}"),
-    # Cf
-    ("\u00ad", "\\u{ad}"),
-    ("\u200b", "\\u{200b}"),
-    ("\u200d", "\\u{200d}"),
-    ("\u2066", "\\u{2066}"),
-    ("\ufeff", "\\u{feff}"),
-    ("\U000e0001", "\\u{e0001}"),
-    # Co
-    ("\ue000", "\\u{e000}"),
-    ("\U000f0000", "\\u{f0000}"),
-    ("\U0010fffd", "\\u{10fffd}"),
-    # Cn (noncharacters stay unassigned in every version)
-    ("\ufdd0", "\\u{fdd0}"),
-    ("\uffff", "\\u{ffff}"),
-    ("\U0001fffe", "\\u{1fffe}"),
-    ("\U0010ffff", "\\u{10ffff}"),
-    # Zl, Zp, Zs other than the space
-    ("\u2028", "\\u{2028}"),
-    ("\u2029", "\\u{2029}"),
-    ("\u00a0", "\\u{a0}"),
-    ("\u1680", "\\u{1680}"),
-    ("\u2003", "\\u{2003}"),
-    ("\u202f", "\\u{202f}"),
-    ("\u3000", "\\u{3000}"),
-    # everything else is itself
-    ("'", "'"),
-    (" ", " "),
-    ("é", "é"),
-    ("ß", "ß"),
-    ("\u0394", "\u0394"),
-    ("中", "中"),
-    ("😀", "😀"),
-    ("~", "~"),
-    ("<", "<"),
-    ("@", "@"),
-    ("u", "u"),
-    ("{", "{"),
+    ('"', '\\"'), ("\\", "\\\\"), ("\0", "\\0"), ("\t", "\\t"), ("\r", "\\r"), ("\n", "\\n"),
+    ("\u0301", "\\u{301}"), ("\u20dd", "\\u{20dd}"), ("\u09be", "\\u{9be}"), ("\uff9e", "\\u{ff9e}"),
+    ("\x01", "\\u{1}"), ("\x7f", "\\u{7f}"), ("\x85", "\\u{85}"), ("\u200b", "\\u{200b}"),
+    ("\U000e0001", "\\u{e0001}"), ("\ue000", "\\u{e000}"), ("\U0010fffd", "\\u{10fffd}"),
+    ("\ufdd0", "\\u{fdd0}"), ("\U0010ffff", "\\u{10ffff}"), ("\u2028", "\\u{2028}"),
+    ("\u2029", "\\u{2029}"), ("\u00a0", "\\u{a0}"), ("\u3000", "\\u{3000}"),
+    ("'", "'"), (" ", " "), ("\U0001f600", "\U0001f600"),
 ]
 
 
@@ -98,13 +48,8 @@ def test_character_in_action_token(char, written):
     "token,quoted",
     [
         ('a"b\\c', '"a\\"b\\\\c"'),
-        ("e\u0301", '"e\\u{301}"'),
         ("\u0301", '"\\u{301}"'),
-        ("\u200b\u200b", '"\\u{200b}\\u{200b}"'),
-        ("a\u00a0\u00a0b", '"a\\u{a0}\\u{a0}b"'),
         (" \ta\u00a0b\u3000 ", '"a\\u{a0}b"'),  # the parser trims the token first
-        ("it's", '"it\'s"'),
-        ("no way", '"no way"'),
         ("\\u{41}", '"\\\\u{41}"'),
     ],
     ids=ascii,
@@ -117,13 +62,8 @@ def test_whole_token_quoted(token, quoted):
     "allowed,listed",
     [
         (set(), "[]"),
-        ({"allow", "deny"}, '["allow", "deny"]'),
-        ({"b", "a", "é", "Z"}, '["Z", "a", "b", "é"]'),
-        ({"ab", "a", "b", "aa"}, '["a", "aa", "ab", "b"]'),
-        # code point order, not UTF-16 order
-        ({"\U0001f600", "\uff21", "z"}, '["z", "\uff21", "\U0001f600"]'),
+        ({"\U0001f600", "\uff21", "z"}, '["z", "\uff21", "\U0001f600"]'),  # code point order, not UTF-16 order
         ({"a b", 'q"', "t\tab", "\u00a0x"}, '["a b", "q\\"", "t\\tab", "\\u{a0}x"]'),
-        ({"allow"}, '["allow"]'),
     ],
     ids=lambda v: ascii(sorted(v) if isinstance(v, set) else v),
 )
@@ -132,43 +72,13 @@ def test_allowed_list_sorted_and_quoted(allowed, listed, kind):
     assert refusal("nope", kind(allowed)) == 'unknown action "nope"; allowed: ' + listed
 
 
-def test_action_comparison_is_exact():
-    assert refusal("Allow", {"allow"}) == 'unknown action "Allow"; allowed: ["allow"]'
-    assert refusal("alow", {"allow", "deny"}) == 'unknown action "alow"; allowed: ["allow", "deny"]'
-
-
 @pytest.mark.parametrize(
     "value,quoted",
-    [
-        ("", '""'),
-        (" info", '" info"'),
-        ("info ", '"info "'),
-        ("BOGUS", '"bogus"'),
-        ("ÉRROR", '"Érror"'),
-        ("WARN\u0130NG", '"warn\u0130ng"'),
-        ("Info\n", '"info\\n"'),
-        ("ERROR\u00a0", '"error\\u{a0}"'),
-        ('"error"', '"\\"error\\""'),
-        ("err\u0301or", '"err\\u{301}or"'),
-    ],
+    [("", '""'), ("ÉRROR", '"Érror"'), ("WARN\u0130NG", '"warn\u0130ng"'), ("ERROR\u00a0", '"error\\u{a0}"')],
     ids=ascii,
 )
 def test_unknown_severity_quoted(value, quoted):
     assert severity_error(value) == "unknown severity " + quoted + SEVERITY_TAIL
-
-
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda: tw.parse("a\ud800b:x", actions=set()),
-        lambda: tw.parse("allow:x", actions={"\udfff"}),
-        lambda: tw.lint_fold("\udc00", [], []),
-        lambda: tw.lint_fold("bogus\ud800", [], []),
-    ],
-)
-def test_lone_surrogates_never_reach_a_message(call):
-    with pytest.raises(UnicodeEncodeError):
-        call()
 
 
 # -- property tests against a small reference ----------------------------------

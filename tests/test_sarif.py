@@ -21,9 +21,7 @@ HAS_JSONSCHEMA = importlib.util.find_spec("jsonschema") is not None
 
 
 def tarnwick(*args, stdin=b"", cwd=None):
-    return subprocess.run(
-        [sys.executable, "-m", "tarnwick", "sarif", *args], input=stdin, capture_output=True, cwd=cwd
-    )
+    return subprocess.run([sys.executable, "-m", "tarnwick", "sarif", *args], input=stdin, capture_output=True, cwd=cwd)
 
 
 def assert_valid(log):
@@ -94,12 +92,7 @@ def test_targets_of_a_hand_written_log():
 
 @pytest.mark.parametrize(
     ("remaining", "fail_on", "status"),
-    [
-        (["error"], None, 0),
-        (["warning"], "error", 0),
-        (["info", "warning"], "warning", 1),
-        (["info"], "note", 1),
-    ],
+    [(["error"], None, 0), (["warning"], "error", 0), (["info", "warning"], "warning", 1), (["info"], "note", 1)],
 )
 def test_gate(remaining, fail_on, status):
     assert sarif.gate(remaining, fail_on) == status
@@ -155,11 +148,9 @@ def test_each_result_is_folded_by_lint_fold_with_every_directive(log, directives
         for r_in, r_out in zip(run_in["results"], run_out["results"], strict=True):
             level, names = targets.of(r_in)
             severity = sarif.SEVERITY_OF_LEVEL.get(level)
-            new, dropped, notes = fold = (
-                lint_fold(severity, directives, names, qualifier=qualifier, scopes=targets.scopes.of(r_in))
-                if severity
-                else (None, False, [])
-            )
+            scopes = targets.scopes.of(r_in)
+            fold = lint_fold(severity, directives, names, qualifier=qualifier, scopes=scopes) if severity else (None, False, [])
+            new, dropped, notes = fold
             kept[-1] += [] if dropped else [r_out]
             expected += [] if dropped or not severity else [new]
             if fold in ((severity, False, []), (None, False, [])):
@@ -180,15 +171,8 @@ def test_each_result_is_folded_by_lint_fold_with_every_directive(log, directives
 @given(LOGS, st.lists(DIRECTIVES, max_size=8), st.randoms())
 def test_directive_order_changes_only_the_order_of_notes(log, directives, rnd):
     def outcome(log):
-        return [
-            (
-                r.get("level"),
-                "suppressions" in r,
-                sorted(r.get("properties", {}).get("tarnwick", {}).get("notes", [])),
-            )
-            for run in log["runs"]
-            for r in run["results"]
-        ]
+        return [(r.get("level"), "suppressions" in r, sorted(r.get("properties", {}).get("tarnwick", {}).get("notes", [])))
+                for run in log["runs"] for r in run["results"]]
 
     shuffled = rnd.sample(directives, len(directives))
     assert outcome(folded(log, directives)[0]) == outcome(folded(log, shuffled)[0])
@@ -215,16 +199,7 @@ def test_hand_written_log_end_to_end(tmp_path):
     assert_valid(out)
     assert strip(out, original) == original
     r = [res for r in out["runs"] for res in r["results"]]
-    assert [x.get("level") for x in r] == [
-        "error",
-        "warning",
-        "warning",
-        None,
-        "warning",
-        "none",
-        "warning",
-        "note",
-    ]
+    assert [x.get("level") for x in r] == ["error", "warning", "warning", None, "warning", "none", "warning", "note"]
     assert r[0]["properties"]["tarnwick"] == {"originalLevel": "error", "notes": ["plugin rules are errors"]}
     assert r[1]["properties"]["tarnwick"] == {"originalLevel": "note", "notes": []}
     assert r[2]["suppressions"] == [{"kind": "external", "justification": "legacy; to be removed"}]
@@ -233,9 +208,7 @@ def test_hand_written_log_end_to_end(tmp_path):
     # The gate: P1 stays an error and P2 became a warning; B1 became a warning too, but its
     # suppression in source keeps it out of the count.
     assert tarnwick("-D", f"@{policy}", "--root", ROOT, "--fail-on", "error", stdin=data).returncode == 1
-    quiet = tarnwick(
-        "-D", f"@{policy}", "-D", "suppress:P{1,2}", "--root", ROOT, "--fail-on", "warning", stdin=data
-    )
+    quiet = tarnwick("-D", f"@{policy}", "-D", "suppress:P{1,2}", "--root", ROOT, "--fail-on", "warning", stdin=data)
     assert quiet.returncode == 0 and quiet.stdout
 
 
@@ -261,17 +234,9 @@ def encoded(*results):
         (b'{"version": "2.1.0", "runs": [NaN]}', [], "not JSON: NaN is not a JSON value"),
         (b"[]", [], "not a SARIF log"),
         (b'{"version": "2.0.0", "runs": []}', [], '"version" is "2.0.0", expected "2.1.0"'),
-        (
-            b'{"version": "2.1.0", "runs": [{"tool": {"driver": {}}}]}',
-            [],
-            "runs[0].tool.driver.name: expected a",
-        ),
+        (b'{"version": "2.1.0", "runs": [{"tool": {"driver": {}}}]}', [], "runs[0].tool.driver.name: expected a"),
         (encoded({"message": {"text": "x"}}), [], 'runs[0].results[1]: has neither "ruleId" nor "rule.id"'),
-        (
-            encoded(result(level="fatal")),
-            [],
-            'runs[0].results[1].level: "fatal" is not one of "error", "warning"',
-        ),
+        (encoded(result(level="fatal")), [], 'runs[0].results[1].level: "fatal" is not one of "error", "warning"'),
         (encoded(7), [], "runs[0].results[1]: expected an object"),
         (encoded(result(properties=[1])), ["-D", "note:R1=x"], "results[1].properties: expected an object"),
         (b"{}", ["missing.sarif"], "missing.sarif: No such file or directory"),
@@ -292,11 +257,8 @@ LEGACY = "legacy code is exempt until it is rewritten"
 
 
 def pipeline(producer, tmp_path, *args):
-    """`producer | tarnwick sarif -D @../policy.txt ARGS` in a copy of the sample project.
-
-    Returns the exit status and, per (rule, file), the level, the suppression's
-    justification, and the original level and notes of the fold.
-    """
+    """`producer | tarnwick sarif -D @../policy.txt ARGS` in a copy of the sample project: the exit status and,
+    per (rule, file), the level, the suppression's justification, and the fold's original level and notes."""
     pytest.importorskip(producer[2])
     if producer[2] == "bandit":
         pytest.importorskip("sarif_om", reason="bandit's sarif extra is not installed")
@@ -336,12 +298,7 @@ def test_bandit_pipeline(tmp_path):
             ("B602", "app/core.py"): ("error", None, None, None),
             ("B307", "app/core.py"): ("error", None, "warning", ["eval is never acceptable"]),
             ("B403", "app/legacy.py"): ("note", None, None, None),
-            ("B301", "app/legacy.py"): (
-                "warning",
-                None,
-                "warning",
-                ["pickle input comes from our own cache"],
-            ),
+            ("B301", "app/legacy.py"): ("warning", None, "warning", ["pickle input comes from our own cache"]),
             ("B101", "tools/check.py"): ("note", sarif.DEFAULT_JUSTIFICATION, "note", []),
         },
     )
