@@ -209,6 +209,9 @@ struct VectorOut {
     return static_cast<std::uint32_t>(all.size() - 1);
   }
 };
+// Spelled out for compilers without deduction for aggregates (clang < 17).
+template <class Classes>
+VectorOut(std::vector<Tok>&, Classes) -> VectorOut<Classes>;
 
 template <std::size_t MaxToks>
 class ArrayOut {
