@@ -54,6 +54,12 @@ def action_set(text: str) -> frozenset[str]:
     return frozenset(split_list(text))
 
 
+def add_values_option(parser: argparse.ArgumentParser, help: str) -> None:
+    """A repeatable -D option collecting the raw values in `args.values`, for
+    commands that expand them with `expand_values`."""
+    parser.add_argument("-D", dest="values", action="append", default=[], metavar="VALUE", help=help)
+
+
 def add_json_flag(parser: argparse.ArgumentParser) -> None:
     """Add ``--json`` (``args.json``): print one JSON document instead of text."""
     parser.add_argument(
@@ -116,14 +122,7 @@ def _add_check(subparsers: Any) -> None:
         description="Expand every -D value and print its directives in canonical form. "
         "Exit status 1 if any value fails (each failure is printed on stderr).",
     )
-    p.add_argument(
-        "-D",
-        dest="values",
-        action="append",
-        default=[],
-        metavar="VALUE",
-        help="an inline directive, @FILE or @- (stdin); repeatable",
-    )
+    add_values_option(p, "an inline directive, @FILE or @- (stdin); repeatable")
     p.add_argument(
         "--actions",
         type=action_set,

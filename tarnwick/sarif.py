@@ -389,7 +389,7 @@ def gate(remaining: list[str], fail_on: str | None) -> int:
 
 def add_parser(subparsers: Any) -> None:
     """Register `tarnwick sarif` (a registrar of `tarnwick.cli._COMMANDS`)."""
-    from tarnwick.cli import set_command
+    from tarnwick.cli import add_values_option, set_command
 
     p = subparsers.add_parser(
         "sarif",
@@ -400,14 +400,7 @@ def add_parser(subparsers: Any) -> None:
         "--fail-on remain; 2 for a bad -D value or a bad log.",
     )
     p.add_argument("log", nargs="?", default="-", help="the SARIF log to read (default: - for stdin)")
-    p.add_argument(
-        "-D",
-        dest="values",
-        action="append",
-        default=[],
-        metavar="VALUE",
-        help="an inline directive or @FILE (@- for stdin when the log is a file); repeatable",
-    )
+    add_values_option(p, "an inline directive or @FILE (@- for stdin when the log is a file); repeatable")
     p.add_argument(
         "--fail-on",
         choices=("error", "warning", "note", "info"),
