@@ -3,6 +3,9 @@
 // expanded before anything else, at most 1024 of them) and `\` (escape).
 //
 // Compilation never fails: malformed syntax reads as literal characters.
+// (Memory is the one limit: a brace pattern that also holds a class is
+// compiled once per alternative, and past 2^28 tokens compiling throws
+// std::bad_alloc, which the module reports as MemoryError.)
 // Matching is a full match of the whole text, byte by byte over UTF-8,
 // case-sensitive, with one backtrack point per alternative (the latest `*`),
 // so it takes at most about len(text) x len(alternative) steps and never
