@@ -1108,22 +1108,28 @@ def _interpreters_module():
     return None
 
 
+def _run_in_new_interpreter(interpreters, isolated, code):
+    """Runs `code` in a new subinterpreter: isolated (its own GIL) or legacy
+    (sharing the main GIL), with the 3.13 or the 3.12 interpreters API."""
+    if hasattr(interpreters, "new_config"):  # 3.13
+        interp = interpreters.create("isolated" if isolated else "legacy")
+        run = interpreters.exec
+    else:  # 3.12: create() makes an isolated interpreter by default
+        interp = interpreters.create(isolated=isolated)
+        run = interpreters.run_string
+    try:
+        run(interp, code)
+    finally:
+        interpreters.destroy(interp)
+
+
 @pytest.mark.skipif(sys.version_info < (3, 12), reason="per-interpreter GIL from 3.12 on")
 def test_isolated_subinterpreter_with_own_gil_refuses_import(tmp_path):
     interpreters = _interpreters_module()
     if interpreters is None:
         pytest.skip("no interpreters module")
     code, result = _subinterp_code(tmp_path)
-    if hasattr(interpreters, "new_config"):  # 3.13
-        interp = interpreters.create("isolated")
-        run = interpreters.exec
-    else:  # 3.12: create() makes an isolated interpreter with its own GIL
-        interp = interpreters.create()
-        run = interpreters.run_string
-    try:
-        run(interp, code)
-    finally:
-        interpreters.destroy(interp)
+    _run_in_new_interpreter(interpreters, isolated=True, code=code)
     _assert_refused(result)
 
 
@@ -1159,16 +1165,7 @@ def test_legacy_subinterpreter_interpreters_module(tmp_path):
     if interpreters is None:
         pytest.skip("no interpreters module")
     code, result = _subinterp_code(tmp_path)
-    if hasattr(interpreters, "new_config"):  # 3.13
-        interp = interpreters.create("legacy")
-        run = interpreters.exec
-    else:  # 3.12
-        interp = interpreters.create(isolated=False)
-        run = interpreters.run_string
-    try:
-        run(interp, code)
-    finally:
-        interpreters.destroy(interp)
+    _run_in_new_interpreter(interpreters, isolated=False, code=code)
     _assert_loaded_and_shared(result)
 
 
