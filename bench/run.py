@@ -2,13 +2,18 @@
 same process: the `len` floor (the cheapest call CPython makes), fnmatch for
 globbing, and a by-hand Python loop for expanding directive files.
 
-Usage: python bench/run.py [--quick] [--markdown]
+Usage: python bench/run.py [--quick] [--instructions]
+
+--instructions counts instructions per call of the small calls under
+valgrind (callgrind): each call runs N and 2N times in a fresh process and the
+difference of the totals is divided by N, so start-up cost cancels out.
 """
 
 import argparse
 import fnmatch
 import os
 import random
+import re
 import subprocess
 import sys
 import tempfile
@@ -46,6 +51,76 @@ def glob_rows(number):
         theirs = None if "{" in pattern else ns_per_call("fnmatchcase(t, p)", g, number)
         rows.append((pattern, ours, theirs))
     return rows
+
+
+# The small calls whose cost is mostly binding, with their targets as ratios
+# to the len(s) floor (Ladder.fold's target is relative to lint_fold).
+SMALL_SETUP = """
+from tarnwick import _tarnwick as tw
+import random
+def mixed_directives(count, seed=1):
+    rng = random.Random(seed)
+    verbs = ["suppress", "de-escalate", "escalate", "note", "set", "allow"]
+    out = []
+    for i in range(count):
+        verb = rng.choice(verbs)
+        name = "E501" if i % 10 == 0 else f"W{rng.randrange(100, 999)}*"
+        path = rng.choice(["", "@src/*", "@tests/*.py", "@{src,lib}/**"])
+        out.append(tw.parse(f"{verb}:{name}{path}=reason {i}"))
+    return out
+parse = tw.parse
+s = "src/tarnwick/core.py"
+typical = "deny:<fn>foo*@src/*=legacy API"
+d = tw.parse(typical)
+names, scopes = ["foobar"], ["src/a.py"]
+ds = mixed_directives(20)
+lint_fold = tw.lint_fold
+ladder = tw.Ladder(["error", "warning", "info"])
+steps, drop = {"de-escalate": 1, "escalate": -1}, {"suppress"}
+fold_names = ["E501"]
+"""
+SMALL_CALLS = [  # (label, statement, target ratio to the floor)
+    ("len(s) (floor)", "len(s)", None),
+    ("parse (typical)", "parse(typical)", 12),
+    ("Directive.matches (1 name, 1 scope)", "d.matches(names, qualifier='fn', scopes=scopes)", 5),
+    ("lint_fold, 20 directives", "lint_fold('warning', ds, fold_names, scopes=scopes)", 22),
+    ("Ladder.fold, 20 directives",
+     "ladder.fold('warning', ds, fold_names, scopes=scopes, steps=steps, drop=drop)", None),
+]
+
+
+def instructions_per_call(stmt, n=2000):
+    """Instructions per call of `stmt`, from callgrind totals of n and 2n calls."""
+    totals = []
+    for count in (n, 2 * n):
+        code = SMALL_SETUP + f"\nfor _ in range({count}):\n    {stmt}\n"
+        out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                              sys.executable, "-c", code], capture_output=True, text=True, check=True)
+        totals.append(int(re.search(r"Collected : (\d+)", out.stderr).group(1)))
+    return (totals[1] - totals[0]) / n
+
+
+def small_call_rows(number):
+    g = {}
+    exec(SMALL_SETUP, g)
+    return [(label, ns_per_call(stmt, g, number), target) for label, stmt, target in SMALL_CALLS]
+
+
+def print_small_calls(number, instructions):
+    rows = small_call_rows(number)
+    floor = rows[0][1]
+    lint20 = rows[3][1]
+    print("| call | ns/call | x floor | target |" + (" instructions/call |" if instructions else ""))
+    print("|---|---:|---:|---|" + ("---:|" if instructions else ""))
+    for (label, ns, target), (_, stmt, _) in zip(rows, SMALL_CALLS):
+        if target is not None:
+            goal = f"<= {target} x floor"
+        elif label.startswith("Ladder"):
+            goal = f"<= 1.5 x lint_fold (now {ns / lint20:.2f})"
+        else:
+            goal = ""
+        extra = f" {instructions_per_call(stmt):.0f} |" if instructions else ""
+        print(f"| {label} | {ns:.0f} | {ns / floor:.1f} | {goal} |{extra}")
 
 
 def directive_rows(number):
@@ -178,7 +253,13 @@ def worst_case_glob():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer iterations (a smoke run)")
+    parser.add_argument("--instructions", action="store_true",
+                        help="only the small calls, with instruction counts (needs valgrind)")
     args = parser.parse_args()
+    if args.instructions:
+        print(f"CPython {sys.version.split()[0]}; times are the best of {REPEATS} runs\n")
+        print_small_calls(20_000 if args.quick else 200_000, instructions=True)
+        return
     number = 20_000 if args.quick else 200_000
     lines = 10_000 if args.quick else 100_000
 

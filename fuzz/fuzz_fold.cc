@@ -91,7 +91,7 @@ Input read_input(std::string_view data) {
     return out;
   };
   for (const std::string& line : lines_of(0)) {
-    auto parsed = tarnwick::parse_as<std::string>(line);
+    auto parsed = tarnwick::parse_as(line);
     if (parsed) in.directives.push_back(std::move(parsed).value());
   }
   in.levels = lines_of(1);

@@ -1,9 +1,6 @@
 // The directive record, `ACTION:[<KIND>]NAME[@PATH][=NOTE]` parsed, and the
-// one rule that decides whether a directive applies to a target.
-//
-// The record is generic over its action type: the open set keeps the raw
-// action token (std::string); a closed vocabulary such as the lint verbs
-// supplies its own ActionVocabulary specialisation.
+// one rule that decides whether a directive applies to a target. The action
+// is the raw token, as written (trimmed): any token is an action.
 #pragma once
 
 #include <optional>
@@ -22,22 +19,10 @@ struct MatchTarget {
   std::span<const std::string_view> scopes;
 };
 
-// Maps an action token to an action value, or nothing when the token is
-// outside the vocabulary.
-template <class A>
-struct ActionVocabulary;
-
-// The open set: every token is an action, kept as written.
-template <>
-struct ActionVocabulary<std::string> {
-  static std::optional<std::string> from_token(std::string_view token) { return std::string(token); }
-};
-
 bool any_matches(const Pattern& pattern, std::span<const std::string_view> texts);
 
-template <class A>
-struct BasicDirective {
-  A action;
+struct Directive {
+  std::string action;
   std::optional<std::string> kind;  // unescaped; absent means any kind
   Pattern name;
   std::optional<Pattern> path;
@@ -51,9 +36,6 @@ struct BasicDirective {
     return !path || any_matches(*path, target.scopes);
   }
 };
-
-// A directive of the open set: its action is the raw token.
-using Directive = BasicDirective<std::string>;
 
 // The canonical text form: action, ":", "<kind>" when present, NAME, "@PATH"
 // when present, "=NOTE" when present; nothing escaped.

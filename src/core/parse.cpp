@@ -77,4 +77,15 @@ Result<DirectiveParts, ParseError> split_directive(std::string_view spec) {
   return parts;
 }
 
+Result<Directive, ParseError> parse_as(std::string_view spec) {
+  auto parts = split_directive(spec);
+  if (!parts) return Err{parts.error()};
+  DirectiveParts& p = parts.value();
+  Directive d{std::string(p.action), std::move(p.kind), Pattern::compile(p.name), std::nullopt,
+              std::nullopt};
+  if (p.path) d.path = Pattern::compile(*p.path);
+  if (p.note) d.note = std::string(*p.note);
+  return d;
+}
+
 }  // namespace tarnwick

@@ -1,14 +1,15 @@
 // The directive parser: one text `ACTION:[<KIND>]NAME[@PATH][=NOTE]` to one
 // record, or a ParseError with a fixed message.
 //
-//   parse_as<std::string>("deny:<fn>foo*@src/*=legacy API")
+//   parse_as("deny:<fn>foo*@src/*=legacy API")
 //     -> action "deny", kind "fn", name foo*, path src/*, note "legacy API"
-//   parse_as<std::string>("allow:")  -> ParseError EmptyName
+//   parse_as("allow:")  -> ParseError EmptyName
 //
 // A backslash escapes the next character for every delimiter search; only
 // the kind filter is unescaped, NAME and PATH keep their escapes for the glob.
 #pragma once
 
+#include <concepts>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,18 +43,14 @@ Result<DirectiveParts, ParseError> split_directive(std::string_view spec);
 // backslash stays.
 std::string unescape(std::string_view text);
 
+Result<Directive, ParseError> parse_as(std::string_view spec);
+
+// The former spelling, kept only until the directive sources call
+// parse_as(spec) directly.
 template <class A>
-Result<BasicDirective<A>, ParseError> parse_as(std::string_view spec) {
-  auto parts = split_directive(spec);
-  if (!parts) return Err{parts.error()};
-  DirectiveParts& p = parts.value();
-  std::optional<A> action = ActionVocabulary<A>::from_token(p.action);
-  if (!action) return Err{ParseError{ParseError::Kind::UnknownAction, std::string(p.action)}};
-  BasicDirective<A> d{std::move(*action), std::move(p.kind), Pattern::compile(p.name), std::nullopt,
-                      std::nullopt};
-  if (p.path) d.path = Pattern::compile(*p.path);
-  if (p.note) d.note = std::string(*p.note);
-  return d;
+  requires std::same_as<A, std::string>
+Result<Directive, ParseError> parse_as(std::string_view spec) {
+  return parse_as(spec);
 }
 
 }  // namespace tarnwick

@@ -92,7 +92,6 @@ bool is_grapheme_extend(char32_t c) { return c >= 0x300 && in_table(kGraphemeExt
 
 bool is_invisible(char32_t c) { return in_table(kInvisible, c); }
 
-const char* table_version() { return kUnicodeVersion; }
 
 namespace {
 

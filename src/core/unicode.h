@@ -21,9 +21,6 @@ bool is_grapheme_extend(char32_t c);
 // General category Cc, Cf, Cs, Co, Cn, Zl, Zp, or Zs other than U+0020.
 bool is_invisible(char32_t c);
 
-// The Unicode version of the property tables.
-const char* table_version();
-
 // `s` without leading and trailing White_Space characters.
 std::string_view trim(std::string_view s);
 std::string_view trim_start(std::string_view s);

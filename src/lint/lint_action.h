@@ -7,7 +7,6 @@
 #include <optional>
 #include <string_view>
 
-#include "core/directive.h"
 
 namespace tarnwick::lint {
 
@@ -17,14 +16,3 @@ enum class LintAction : std::uint8_t { Suppress, Deescalate, Escalate, Note, Set
 std::optional<LintAction> lint_action_from_token(std::string_view token);
 
 }  // namespace tarnwick::lint
-
-namespace tarnwick {
-
-template <>
-struct ActionVocabulary<lint::LintAction> {
-  static std::optional<lint::LintAction> from_token(std::string_view token) {
-    return lint::lint_action_from_token(token);
-  }
-};
-
-}  // namespace tarnwick

@@ -4,6 +4,7 @@
 
 #include "python/classes.h"
 #include "python/convert.h"
+#include "python/call.h"
 #include "python/errors.h"
 
 namespace tarnwick::py {
@@ -43,25 +44,14 @@ PyObject* directive_repr(PyObject* self) {
   });
 }
 
-constexpr const char* kMatchesNames[] = {"names", "qualifier", "scopes"};
-PyObject* kMatchesInterned[std::size(kMatchesNames)] = {};
-constexpr Signature kMatches{"Directive.matches", kMatchesNames, 1, 1, kMatchesInterned};
+Signature kMatches{"Directive.matches", {"names", "*", "qualifier", "scopes"}};
 
-PyObject* directive_matches(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    BoundArgs bound;
-    if (!bind_fastcall(kMatches, args, nargs, kwnames, bound)) return nullptr;
-    TextList names;
-    std::string_view qualifier;
-    TextList scopes;
-    if (!to_text_list(bound[0], {"Directive.matches", "names"}, names)) return nullptr;
-    if (bound.given(1) && !to_text(bound[1], {"Directive.matches", "qualifier"}, qualifier)) return nullptr;
-    if (bound.given(2) && !to_text_list(bound[2], {"Directive.matches", "scopes"}, scopes)) return nullptr;
-    MatchTarget target{names.views(), std::nullopt, scopes.views()};
-    if (bound.given(1)) target.qualifier = qualifier;
-    return PyBool_FromLong(record_of(self).matches(target));
-  });
+PyObject* directive_matches(PyObject* self, Call& call) {
+  Call::Texts names;
+  std::optional<std::string_view> qualifier;
+  Call::Texts scopes;
+  if (!call.texts(0, names) || !call.text(1, qualifier) || !call.texts(2, scopes)) return nullptr;
+  return PyBool_FromLong(record_of(self).matches({names.span(), qualifier, scopes.span()}));
 }
 
 PyGetSetDef kGetters[] = {
@@ -74,13 +64,13 @@ PyGetSetDef kGetters[] = {
 };
 
 PyMethodDef kMethods[] = {
-    {"matches", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(directive_matches)),
-     METH_FASTCALL | METH_KEYWORDS,
+    method_def<kMatches, directive_matches>(
+     "matches",
      "matches($self, names, *, qualifier=None, scopes=None)\n--\n\n"
      "Does this directive apply to a target with these `names` (and optional "
      "`qualifier`/`scopes`)?\n\n"
      "KIND (if set) must equal `qualifier` exactly; NAME must glob-match one of `names`; PATH (if\n"
-     "set) must glob-match one of `scopes`."},
+     "set) must glob-match one of `scopes`."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -98,11 +88,11 @@ PyType_Slot kSlots[] = {
 };
 
 PyType_Spec kSpec = {
-    "builtins.Directive",
-    static_cast<int>(sizeof(Boxed<DirectiveValue>)),
-    0,
-    kFinalImmutable | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    kSlots,
+    .name = "builtins.Directive",
+    .basicsize = static_cast<int>(sizeof(Boxed<DirectiveValue>)),
+    .itemsize = 0,
+    .flags = kFinalImmutable | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = kSlots,
 };
 
 PyObject* g_type = nullptr;
@@ -121,11 +111,10 @@ const DirectiveValue& directive_value(PyObject* directive) {
   return unbox<DirectiveValue>(directive);
 }
 
-bool to_directive_list(PyObject* obj, const Param& param, RefList& out) {
+bool to_directives(Call& call, std::size_t i, Call::Objects& out) {
   PyObject* type = directive_type();
   if (type == nullptr) return false;
-  return to_object_list(obj, param, reinterpret_cast<PyTypeObject*>(type),
-                        "a sequence of Directive", out);
+  return call.objects(i, reinterpret_cast<PyTypeObject*>(type), "a sequence of Directive", out);
 }
 
 }  // namespace tarnwick::py

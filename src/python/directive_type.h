@@ -8,7 +8,7 @@
 
 #include "core/directive.h"
 #include "lint/lint_action.h"
-#include "python/args.h"
+#include "python/call.h"
 
 namespace tarnwick::py {
 
@@ -29,7 +29,8 @@ PyObject* wrap_directive(Directive&& record);
 
 const DirectiveValue& directive_value(PyObject* directive);
 
-// A sequence (not a str) of Directive instances, referenced in order.
-bool to_directive_list(PyObject* obj, const Param& param, RefList& out);
+// Parameter `i` of `call`: a sequence (not a str) of Directive instances,
+// referenced in order.
+bool to_directives(Call& call, std::size_t i, Call::Objects& out);
 
 }  // namespace tarnwick::py

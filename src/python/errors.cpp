@@ -26,10 +26,10 @@ PyObject* raise_directive_error(std::string_view message) {
   return nullptr;
 }
 
-bool check_action(std::string_view token, const TextSet* allowed) {
-  if (allowed == nullptr || allowed->contains(token)) return true;
+bool check_action(std::string_view token, const Call::TextSet& allowed) {
+  if (!allowed.given || allowed.contains(token)) return true;
   raise_directive_error("unknown action " + quoted(token) + "; allowed: " +
-                        quoted_list(allowed->members()));
+                        quoted_list(allowed.members.span()));
   return false;
 }
 

@@ -4,11 +4,9 @@
 
 #include <Python.h>
 
-#include <new>
-#include <stdexcept>
 #include <string_view>
 
-#include "python/args.h"
+#include "python/call.h"
 
 namespace tarnwick::py {
 
@@ -19,24 +17,8 @@ PyObject* directive_error();
 // Raises DirectiveError with `message` as its single argument. Returns null.
 PyObject* raise_directive_error(std::string_view message);
 
-// Accepts `token` when `allowed` is absent or holds it; otherwise raises
+// Accepts `token` when `allowed` was not given or holds it; otherwise raises
 // DirectiveError ("unknown action ...; allowed: [...]") and returns false.
-bool check_action(std::string_view token, const TextSet* allowed);
-
-// Runs `body`, turning C++ exceptions (allocation failures, in practice)
-// into Python exceptions so that none crosses into the interpreter.
-template <class Body>
-PyObject* guarded(Body body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (const std::length_error&) {
-    return PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_SystemError, e.what());
-    return nullptr;
-  }
-}
+bool check_action(std::string_view token, const Call::TextSet& allowed);
 
 }  // namespace tarnwick::py

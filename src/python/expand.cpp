@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "python/args.h"
+#include "python/call.h"
 #include "python/directive_type.h"
 #include "python/errors.h"
 #include "python/functions.h"
@@ -12,9 +12,7 @@
 namespace tarnwick::py {
 namespace {
 
-constexpr const char* kNames[] = {"value", "actions"};
-PyObject* kSignatureInterned[std::size(kNames)] = {};
-constexpr Signature kSignature{"expand", kNames, 1, 1, kSignatureInterned};
+Signature kSignature{"expand", {"value", "*", "actions"}};
 
 // A signal cut a blocking read short: let Python run its handlers. A handler
 // that raises (KeyboardInterrupt) ends the read.
@@ -33,10 +31,10 @@ void without_interpreter_lock(void*, void (*wait)(void*), void* arg) {
 // the whole source has parsed, since a parse error anywhere comes first.
 class ResultList final : public source::DirectiveSink {
  public:
-  ResultList(PyObject* list, const TextSet* allowed) : list_(list), allowed_(allowed) {}
+  ResultList(PyObject* list, const Call::TextSet& allowed) : list_(list), allowed_(allowed) {}
 
   bool accept(Directive&& directive, const std::optional<source::Origin>&) override {
-    if (allowed_ != nullptr && !refused_ && !allowed_->contains(directive.action)) {
+    if (allowed_.given && !refused_ && !allowed_.contains(directive.action)) {
       refused_ = directive.action;
     }
     Ref object(wrap_directive(std::move(directive)));
@@ -49,44 +47,37 @@ class ResultList final : public source::DirectiveSink {
 
  private:
   PyObject* list_;
-  const TextSet* allowed_;
+  const Call::TextSet& allowed_;
   std::optional<std::string> refused_;
   bool python_error_ = false;
 };
 
-PyObject* expand(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    BoundArgs bound;
-    std::string_view value;
-    TextSet actions;
-    if (!bind_fastcall(kSignature, args, nargs, kwnames, bound) ||
-        !to_text(bound[0], {"expand", "value"}, value) ||
-        (bound.given(1) && !to_text_set(bound[1], {"expand", "actions"}, actions))) {
-      return nullptr;
-    }
-    Ref list(PyList_New(0));
-    if (!list) return nullptr;
-    const TextSet* allowed = bound.given(1) ? &actions : nullptr;
-    ResultList results(list.get(), allowed);
-    const source::ReadHooks hooks{run_signal_handlers, without_interpreter_lock, nullptr};
-    const source::Outcome outcome = cli::expand(value, hooks, results);
-    if (results.python_error()) return nullptr;
-    if (outcome) {
-      if (outcome->interrupted()) return nullptr;
-      return raise_directive_error(outcome->message());
-    }
-    if (results.refused() && !check_action(*results.refused(), allowed)) return nullptr;
-    return list.release();
-  });
+PyObject* expand(PyObject*, Call& call) {
+  std::string_view value;
+  Call::TextSet actions;
+  if (!call.text(0, value) || !call.text_set(1, actions)) return nullptr;
+  Ref list(PyList_New(0));
+  if (!list) return nullptr;
+  const Call::TextSet& allowed = actions;
+  ResultList results(list.get(), allowed);
+  const source::ReadHooks hooks{run_signal_handlers, without_interpreter_lock, nullptr};
+  const source::Outcome outcome = cli::expand(value, hooks, results);
+  if (results.python_error()) return nullptr;
+  if (outcome) {
+    if (outcome->interrupted()) return nullptr;
+    return raise_directive_error(outcome->message());
+  }
+  if (results.refused() && !check_action(*results.refused(), allowed)) return nullptr;
+  return list.release();
 }
 
 }  // namespace
 
-PyMethodDef kExpandDef = {
-    "expand", as_fastcall(expand), METH_FASTCALL | METH_KEYWORDS,
+PyMethodDef kExpandDef = method_def<kSignature, expand>(
+    "expand",
     "expand(value, *, actions=None)\n--\n\n"
     "`expand(value, *, actions=None)` \u2192 the directives a single `-D` value yields: one inline\n"
     "directive, or every directive in a `@file` (`@-` reads stdin). Raises `DirectiveError` on a bad\n"
-    "directive/file, or \u2014 when `actions` is given \u2014 on any action outside that allowed set."};
+    "directive/file, or \u2014 when `actions` is given \u2014 on any action outside that allowed set.");
 
 }  // namespace tarnwick::py

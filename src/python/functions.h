@@ -10,10 +10,8 @@ extern PyMethodDef kGlobMatchDef;
 extern PyMethodDef kExpandDef;
 extern PyMethodDef kLintFoldDef;
 extern PyMethodDef kLintSettingsDef;
-
-template <class F>
-PyCFunction as_fastcall(F f) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
+#ifdef TARNWICK_CANARY
+extern PyMethodDef kCanaryDef;  // sanitizer self-check builds only, see canary.cpp
+#endif
 
 }  // namespace tarnwick::py

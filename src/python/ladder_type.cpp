@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/ladder.h"
-#include "python/args.h"
+#include "python/call.h"
 #include "python/classes.h"
 #include "python/convert.h"
 #include "python/directive_type.h"
@@ -15,99 +15,65 @@ namespace {
 
 const Ladder& ladder_of(PyObject* self) { return unbox<Ladder>(self); }
 
-constexpr const char* kNewNames[] = {"levels"};
-PyObject* kNewInterned[std::size(kNewNames)] = {};
-constexpr Signature kNew{"Ladder", kNewNames, 1, 1, kNewInterned};
+Signature kNew{"Ladder", {"levels"}};
 
-PyObject* ladder_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guarded([&]() -> PyObject* {
-    BoundArgs bound;
-    TextList levels;
-    if (!bind_tuple(kNew, args, kwargs, bound) || !to_text_list(bound[0], {"Ladder", "levels"}, levels)) {
-      return nullptr;
-    }
-    std::vector<std::string> copies(levels.views().begin(), levels.views().end());
-    return new_boxed<Ladder>(reinterpret_cast<PyObject*>(type), std::move(copies));
-  });
+PyObject* ladder_new(PyObject* type, Call& call) {
+  Call::Texts levels;
+  if (!call.texts(0, levels)) return nullptr;
+  std::vector<std::string> copies(levels.span().begin(), levels.span().end());
+  return new_boxed<Ladder>(type, std::move(copies));
 }
 
 PyObject* get_levels(PyObject* self, void*) {
   return guarded([&] { return new_str_list(ladder_of(self).levels()); });
 }
 
-constexpr const char* kPositionNames[] = {"level"};
-PyObject* kPositionInterned[std::size(kPositionNames)] = {};
-constexpr Signature kPosition{"Ladder.position", kPositionNames, 1, 1, kPositionInterned};
+Signature kPosition{"Ladder.position", {"level"}};
 
-PyObject* ladder_position(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) {
-  BoundArgs bound;
+PyObject* ladder_position(PyObject* self, Call& call) {
   std::string_view level;
-  if (!bind_fastcall(kPosition, args, nargs, kwnames, bound) ||
-      !to_text(bound[0], {"Ladder.position", "level"}, level)) {
-    return nullptr;
-  }
+  if (!call.text(0, level)) return nullptr;
   const std::optional<std::size_t> rung = ladder_of(self).position(level);
   if (!rung) Py_RETURN_NONE;
   return PyLong_FromSize_t(*rung);
 }
 
-constexpr const char* kStepNames[] = {"level", "delta"};
-PyObject* kStepInterned[std::size(kStepNames)] = {};
-constexpr Signature kStep{"Ladder.step", kStepNames, 2, 2, kStepInterned};
+Signature kStep{"Ladder.step", {"level", "delta"}};
 
-PyObject* ladder_step(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BoundArgs bound;
+PyObject* ladder_step(PyObject* self, Call& call) {
   std::string_view level;
   std::int32_t delta = 0;
-  if (!bind_fastcall(kStep, args, nargs, kwnames, bound) ||
-      !to_text(bound[0], {"Ladder.step", "level"}, level) ||
-      !to_int32(bound[1], {"Ladder.step", "delta"}, delta)) {
-    return nullptr;
-  }
+  if (!call.text(0, level) || !call.int32(1, delta)) return nullptr;
   return new_str(ladder_of(self).step(level, delta));
 }
 
-constexpr const char* kFoldNames[] = {"current", "directives", "names", "qualifier",
-                                      "scopes",  "steps",      "drop",  "notes"};
-PyObject* kFoldInterned[std::size(kFoldNames)] = {};
-constexpr Signature kFold{"Ladder.fold", kFoldNames, 3, 3, kFoldInterned};
+Signature kFold{"Ladder.fold", {"current", "directives", "names", "*", "qualifier", "scopes",
+                                "steps", "drop", "notes"}};
 
-PyObject* ladder_fold(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return guarded([&]() -> PyObject* {
-    constexpr const char* f = "Ladder.fold";
-    BoundArgs bound;
-    if (!bind_fastcall(kFold, args, nargs, kwnames, bound)) return nullptr;
-    std::string_view current;
-    RefList directives;
-    TextList names;
-    std::string_view qualifier;
-    TextList scopes;
-    StepMap steps;
-    TextSet drop;
-    bool notes = true;
-    if (!to_text(bound[0], {f, "current"}, current) ||
-        !to_directive_list(bound[1], {f, "directives"}, directives) ||
-        !to_text_list(bound[2], {f, "names"}, names) ||
-        (bound.given(3) && !to_text(bound[3], {f, "qualifier"}, qualifier)) ||
-        (bound.given(4) && !to_text_list(bound[4], {f, "scopes"}, scopes)) ||
-        (bound.given(5) && !to_step_map(bound[5], {f, "steps"}, steps)) ||
-        (bound.given(6) && !to_text_set(bound[6], {f, "drop"}, drop)) ||
-        (bound[7] != nullptr && !to_flag(bound[7], {f, "notes"}, notes))) {
-      return nullptr;
-    }
-    MatchTarget target{names.views(), std::nullopt, scopes.views()};
-    if (bound.given(3)) target.qualifier = qualifier;
-    const StepTable step_table({steps.entries().begin(), steps.entries().end()});
-    const VerbSet drop_set({drop.members().begin(), drop.members().end()});
-    LadderFolded folded =
-        ladder_of(self).fold(current, directives.items(), target, step_table, drop_set, notes,
-                             [](PyObject* d) -> const Directive& { return directive_value(d).record; });
-    Ref level(new_str(folded.level));
-    Ref note_list(level ? new_str_list(folded.notes) : nullptr);
-    if (!note_list) return nullptr;
-    return PyTuple_Pack(3, level.get(), folded.dropped ? Py_True : Py_False, note_list.get());
-  });
+PyObject* ladder_fold(PyObject* self, Call& call) {
+  std::string_view current;
+  Call::Objects directives;
+  Call::Texts names;
+  std::optional<std::string_view> qualifier;
+  Call::Texts scopes;
+  Call::Steps steps;
+  Call::TextSet drop;
+  bool notes = true;
+  if (!call.text(0, current) || !to_directives(call, 1, directives) || !call.texts(2, names) ||
+      !call.text(3, qualifier) || !call.texts(4, scopes) || !call.steps(5, steps) ||
+      !call.text_set(6, drop) || !call.flag(7, notes)) {
+    return nullptr;
+  }
+  const MatchTarget target{names.span(), qualifier, scopes.span()};
+  const StepTable step_table({steps.span().begin(), steps.span().end()});
+  const VerbSet drop_set({drop.members.span().begin(), drop.members.span().end()});
+  LadderFolded folded =
+      ladder_of(self).fold(current, directives.span(), target, step_table, drop_set, notes,
+                           [](PyObject* d) -> const Directive& { return directive_value(d).record; });
+  Ref level(new_str(folded.level));
+  Ref note_list(level ? new_str_list(folded.notes) : nullptr);
+  if (!note_list) return nullptr;
+  return PyTuple_Pack(3, level.get(), folded.dropped ? Py_True : Py_False, note_list.get());
 }
 
 PyGetSetDef kGetters[] = {
@@ -115,25 +81,23 @@ PyGetSetDef kGetters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-template <class F>
-PyCFunction fastcall(F f) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
-
 PyMethodDef kMethods[] = {
-    {"position", fastcall(ladder_position), METH_FASTCALL | METH_KEYWORDS,
-     "position($self, level)\n--\n\n"
-     "The rung index of `level`, or `None` if it isn't on this ladder."},
-    {"step", fastcall(ladder_step), METH_FASTCALL | METH_KEYWORDS,
-     "step($self, level, delta)\n--\n\n"
-     "Move `level` by `delta` rungs, saturating at both ends (`delta>0` \u2192 later in the list)."},
-    {"fold", fastcall(ladder_fold), METH_FASTCALL | METH_KEYWORDS,
+    method_def<kPosition, ladder_position>(
+        "position",
+        "position($self, level)\n--\n\n"
+        "The rung index of `level`, or `None` if it isn't on this ladder."),
+    method_def<kStep, ladder_step>(
+        "step",
+        "step($self, level, delta)\n--\n\n"
+        "Move `level` by `delta` rungs, saturating at both ends (`delta>0` \u2192 later in the list)."),
+    method_def<kFold, ladder_fold>(
+     "fold",
      "fold($self, current, directives, names, *, qualifier=None, scopes=None, steps=None, "
      "drop=None, notes=True)\n--\n\n"
      "Fold matching directives onto a target with *your* verb vocabulary, returning\n"
      "`(level, dropped, notes)`: notes accumulate from every match, `current` steps by the summed\n"
      "`steps[action]` (missing actions = 0), and `dropped` is set if any matching action is in\n"
-     "`drop`. Custom verbs + custom ladder, same combine shape as the built-in lint fold."},
+     "`drop`. Custom verbs + custom ladder, same combine shape as the built-in lint fold."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -144,7 +108,7 @@ PyType_Slot kSlots[] = {
          "`Ladder(levels)` \u2014 a saturating, order-independent ladder over any ordered set "
          "(severities,\n`[\"draft\", \"review\", \"final\"]`, \u2026). Levels are most-significant "
          "first.")},
-    {Py_tp_new, reinterpret_cast<void*>(ladder_new)},
+    {Py_tp_new, reinterpret_cast<void*>(new_entry<kNew, ladder_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_boxed<Ladder>)},
     {Py_tp_getset, kGetters},
     {Py_tp_methods, kMethods},
@@ -152,11 +116,11 @@ PyType_Slot kSlots[] = {
 };
 
 PyType_Spec kSpec = {
-    "builtins.Ladder",
-    static_cast<int>(sizeof(Boxed<Ladder>)),
-    0,
-    kFinalImmutable,
-    kSlots,
+    .name = "builtins.Ladder",
+    .basicsize = static_cast<int>(sizeof(Boxed<Ladder>)),
+    .itemsize = 0,
+    .flags = kFinalImmutable,
+    .slots = kSlots,
 };
 
 PyObject* g_type = nullptr;

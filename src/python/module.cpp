@@ -39,6 +39,15 @@ const Registration kRegistrations[] = {
     {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
 };
 
+// Outside `__all__`: the sanitizer self-check of canary builds.
+int add_canary([[maybe_unused]] PyObject* module) {
+#ifdef TARNWICK_CANARY
+  Ref canary(function(module, &kCanaryDef));
+  if (!canary || PyModule_AddObjectRef(module, kCanaryDef.ml_name, canary.get()) < 0) return -1;
+#endif
+  return 0;
+}
+
 int exec_module(PyObject* module) {
   Ref all(PyList_New(0));
   if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return -1;
@@ -50,7 +59,7 @@ int exec_module(PyObject* module) {
       return -1;
     }
   }
-  return 0;
+  return add_canary(module);
 }
 
 PyModuleDef_Slot kSlots[] = {
@@ -59,15 +68,15 @@ PyModuleDef_Slot kSlots[] = {
 };
 
 PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT,
-    "_tarnwick",
-    "",
-    0,
-    nullptr,
-    kSlots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_tarnwick",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = kSlots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace
