@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "python/ref.h"
 
 namespace tarnwick::py {
 namespace {

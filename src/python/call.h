@@ -36,6 +36,7 @@
 #include <type_traits>
 
 #include "core/ladder.h"
+#include "python/ref.h"
 
 namespace tarnwick::py {
 
@@ -134,8 +135,11 @@ class Call {
 
   // Whether binding succeeded (it raised otherwise).
   bool bound() const { return bound_; }
-  // Whether parameter `i` was given and is not None.
-  bool given(std::size_t i) const { return arg(i) != nullptr && arg(i) != Py_None; }
+  // Whether parameter `i` was given; for a keyword-only one, also that it
+  // is not None (which means the same as absent).
+  bool given(std::size_t i) const {
+    return arg(i) != nullptr && (arg(i) != Py_None || i < sig_.positional_);
+  }
 
   // A str (or subclass), as UTF-8.
   bool text(std::size_t i, std::string_view& out);
