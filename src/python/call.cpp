@@ -20,6 +20,9 @@ Ref type_name(PyObject* obj) {
   return name;
 }
 
+// PyUnicode_Check, with exact str (the usual case) found without a call.
+bool is_str(PyObject* obj) { return Py_TYPE(obj) == &PyUnicode_Type || PyUnicode_Check(obj); }
+
 bool utf8_of(PyObject* str, std::string_view& out) {
   Py_ssize_t size = 0;
   const char* data = PyUnicode_AsUTF8AndSize(str, &size);
@@ -29,7 +32,8 @@ bool utf8_of(PyObject* str, std::string_view& out) {
 }
 
 bool is_sequence_not_str(PyObject* obj) {
-  return !PyUnicode_Check(obj) && PySequence_Check(obj) == 1;
+  return PyList_CheckExact(obj) || PyTuple_CheckExact(obj) ||
+         (!PyUnicode_Check(obj) && PySequence_Check(obj) == 1);
 }
 
 // Whether `obj` is numpy's boolean scalar (`numpy.bool_`, `numpy.bool` in
@@ -69,7 +73,7 @@ Signature::Signature(const char* function, std::initializer_list<const char*> na
 }
 
 Call::Call(Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) : sig_(sig) {
-  for (std::size_t i = 0; i < sig.count_; ++i) refs_.push_back(nullptr);
+  refs_.fill_null(sig.count_);
   for (Py_ssize_t i = 0; i < nargs && static_cast<std::size_t>(i) < sig.positional_; ++i) {
     if (!put(static_cast<std::size_t>(i), args[i])) return;
   }
@@ -83,7 +87,7 @@ Call::Call(Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }
 
 Call::Call(Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig) {
-  for (std::size_t i = 0; i < sig.count_; ++i) refs_.push_back(nullptr);
+  refs_.fill_null(sig.count_);
   const Py_ssize_t nargs = PyTuple_Size(args);
   if (nargs < 0) return;
   for (Py_ssize_t i = 0; i < nargs && static_cast<std::size_t>(i) < sig.positional_; ++i) {
@@ -107,15 +111,6 @@ Call::~Call() {
   for (std::size_t i = 0; i < refs_.size(); ++i) Py_XDECREF(refs[i]);
 }
 
-void Call::own(PyObject* owned) {
-  try {
-    refs_.push_back(owned);
-  } catch (...) {
-    Py_DECREF(owned);
-    throw;
-  }
-}
-
 bool Call::put(std::size_t i, PyObject* value) {
   if (arg(i) != nullptr) {
     PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig_.function_,
@@ -123,16 +118,19 @@ bool Call::put(std::size_t i, PyObject* value) {
     return false;
   }
   Py_INCREF(value);
-  refs_.data()[i] = value;
+  refs_.data()[i] = value;  // a slot made at binding, so this cannot throw
   return true;
 }
 
 bool Call::bind_keyword(PyObject* key, PyObject* value) {
-  for (std::size_t i = 0; i < sig_.count_; ++i) {
-    if (sig_.interned_[i] == nullptr) {
-      sig_.interned_[i] = PyUnicode_InternFromString(sig_.names_[i]);
+  if (!sig_.interned_ready_) {
+    for (std::size_t i = 0; i < sig_.count_; ++i) {
+      if (sig_.interned_[i] == nullptr) sig_.interned_[i] = PyUnicode_InternFromString(sig_.names_[i]);
       if (sig_.interned_[i] == nullptr) return false;
     }
+    sig_.interned_ready_ = true;
+  }
+  for (std::size_t i = 0; i < sig_.count_; ++i) {
     if (key == sig_.interned_[i]) return put(i, value);
   }
   if (!PyUnicode_Check(key)) {
@@ -184,24 +182,16 @@ bool Call::wrong_item(std::size_t i, const char* what, PyObject* item) {
 }
 
 // Calls `take(item)` for each item of a sequence or set, in order, after
-// owning the item. Exact lists and tuples are read by index, their size read
-// again each time; anything else is iterated.
+// owning the item. `take` runs no Python code unless it fails, so an exact
+// list or tuple cannot change while it is read by index; anything else is
+// iterated, which runs the object's own code between items.
 template <class Take>
 bool Call::for_each_item(PyObject* obj, Take take) {
-  if (PyList_CheckExact(obj)) {
-    for (Py_ssize_t i = 0; i < PyList_Size(obj); ++i) {
-      PyObject* item = PyList_GetItem(obj, i);
-      Py_INCREF(item);
-      own(item);
-      if (!take(item)) return false;
-    }
-    return true;
-  }
-  if (PyTuple_CheckExact(obj)) {
-    const Py_ssize_t n = PyTuple_Size(obj);
+  const bool list = PyList_CheckExact(obj);
+  if (list || PyTuple_CheckExact(obj)) {
+    const Py_ssize_t n = list ? PyList_Size(obj) : PyTuple_Size(obj);
     for (Py_ssize_t i = 0; i < n; ++i) {
-      PyObject* item = PyTuple_GetItem(obj, i);
-      Py_INCREF(item);
+      PyObject* item = list ? PyList_GetItem(obj, i) : PyTuple_GetItem(obj, i);
       own(item);
       if (!take(item)) return false;
     }
@@ -210,6 +200,7 @@ bool Call::for_each_item(PyObject* obj, Take take) {
   Ref iter(PyObject_GetIter(obj));
   if (!iter) return false;
   while (PyObject* item = PyIter_Next(iter.get())) {
+    Ref next(item);
     own(item);
     if (!take(item)) return false;
   }
@@ -218,7 +209,7 @@ bool Call::for_each_item(PyObject* obj, Take take) {
 
 bool Call::text(std::size_t i, std::string_view& out) {
   PyObject* obj = arg(i);
-  if (!PyUnicode_Check(obj)) return wrong_type(i, "str", obj);
+  if (!is_str(obj)) return wrong_type(i, "str", obj);
   return utf8_of(obj, out);
 }
 
@@ -235,7 +226,7 @@ bool Call::collect_texts(std::size_t i, PyObject* obj, const char* what, Texts& 
   out.begin_ = views_.size();
   const bool ok = for_each_item(obj, [&](PyObject* item) {
     std::string_view view;
-    if (!PyUnicode_Check(item)) return wrong_item(i, what, item);
+    if (!is_str(item)) return wrong_item(i, what, item);
     if (!utf8_of(item, view)) return false;
     views_.push_back(view);
     return true;
@@ -302,9 +293,7 @@ bool Call::steps(std::size_t i, Steps& out) {
   PyObject* key;
   PyObject* value;
   while (PyDict_Next(obj, &pos, &key, &value)) {
-    Py_INCREF(key);
     own(key);
-    Py_INCREF(value);
     own(value);
   }
   const std::size_t last = refs_.size();

@@ -60,6 +60,7 @@ class Signature {
   // Interned copies of the names, made on first use: keywords in calls are
   // almost always interned, so they are found by pointer.
   PyObject* interned_[kMaxParams] = {};
+  bool interned_ready_ = false;
 };
 
 class Call {
@@ -76,8 +77,17 @@ class Call {
       if (data_ != inline_data()) ::operator delete(data_);
     }
     void push_back(const T& value) {
-      if (size_ == capacity_) grow();
+      reserve_one();
       data_[size_++] = value;
+    }
+    // Room for one more item, so that the next push_back cannot throw.
+    void reserve_one() {
+      if (size_ == capacity_) grow();
+    }
+    // `n` null items (n <= N, on an empty buffer).
+    void fill_null(std::size_t n) {
+      std::memset(static_cast<void*>(data_), 0, n * sizeof(T));
+      size_ = n;
     }
     std::size_t size() const { return size_; }
     T* data() const { return data_; }
@@ -167,8 +177,12 @@ class Call {
   bool put(std::size_t i, PyObject* value);
   bool bind_keyword(PyObject* key, PyObject* value);
   bool check_bound(Py_ssize_t nargs);
-  // Takes over a new reference.
-  void own(PyObject* owned);
+  // Takes a reference to `obj`. May throw (std::bad_alloc) before taking it.
+  void own(PyObject* obj) {
+    refs_.reserve_one();
+    Py_INCREF(obj);
+    refs_.push_back(obj);
+  }
   template <class Take>
   bool for_each_item(PyObject* obj, Take take);
   bool collect_texts(std::size_t i, PyObject* obj, const char* what, Texts& out);

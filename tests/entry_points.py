@@ -1,0 +1,87 @@
+"""One table of every function and method that takes arguments, with a good
+value for each parameter: the argument-convention, hostile-object, leak and
+thread tests all walk it."""
+
+from tarnwick import _tarnwick as tw
+
+PARAMS = {  # entry -> (required, keyword-only), in declaration order
+    "parse": (("spec",), ("actions",)),
+    "glob_match": (("pattern", "text"), ()),
+    "expand": (("value",), ("actions",)),
+    "lint_fold": (("current", "directives", "names"), ("qualifier", "scopes")),
+    "lint_settings": (("directives",), ()),
+    "Directive.matches": (("names",), ("qualifier", "scopes")),
+    "Ladder": (("levels",), ()),
+    "Ladder.position": (("level",), ()),
+    "Ladder.step": (("level", "delta"), ()),
+    "Ladder.fold": (("current", "directives", "names"), ("qualifier", "scopes", "steps", "drop", "notes")),
+}
+KIND = {
+    "spec": "text", "pattern": "text", "text": "text", "value": "text", "current": "text", "level": "text",
+    "qualifier": "text", "names": "texts", "scopes": "texts", "levels": "texts", "directives": "directives",
+    "actions": "set", "drop": "set", "steps": "map", "delta": "int", "notes": "flag",
+}
+ALL_PARAMS = [(e, p) for e, (req, opt) in PARAMS.items() for p in req + opt]
+REQUIRED = {p for req, _ in PARAMS.values() for p in req}
+
+# kind, path and note all take part, so every target argument changes the result
+DIRECTIVE = "note:<qq>xx@ss=n"
+
+
+def fresh(text):
+    """An equal str that nothing else references (literals are shared)."""
+    return (text + "!")[:-1]
+
+
+GOOD = {  # parameter -> a new value, with texts that only it holds
+    "spec": lambda: fresh("note:xx"), "pattern": lambda: fresh("a*"), "text": lambda: fresh("ab"),
+    "value": lambda: fresh("note:xx"), "current": lambda: fresh("error"), "level": lambda: fresh("error"),
+    "qualifier": lambda: fresh("qq"), "names": lambda: [fresh("xx")], "scopes": lambda: [fresh("ss")],
+    "levels": lambda: [fresh("error"), fresh("warning")], "directives": lambda: [tw.parse(DIRECTIVE)],
+    "actions": lambda: {fresh("note")}, "drop": lambda: {fresh("note")}, "steps": lambda: {fresh("note"): 1},
+    "delta": lambda: 1, "notes": lambda: True,
+}
+
+
+def callable_for(entry):
+    if entry == "Directive.matches":
+        return tw.parse(DIRECTIVE).matches
+    if entry.startswith("Ladder."):
+        return getattr(tw.Ladder(["error", "warning"]), entry.split(".")[1])
+    return getattr(tw, entry)
+
+
+def call_of(entry, override=None, omit=(), keywords=False):
+    """(callable, args, kwargs) for `entry` with good values, some replaced
+    by `override` (parameter -> value) or left out (`omit`)."""
+    req, opt = PARAMS[entry]
+    values = {p: GOOD[p]() for p in req + opt if p not in omit}
+    values.update(override or {})
+    by_position = [] if keywords else [values.pop(p) for p in req]
+    return callable_for(entry), by_position, values
+
+
+def invoke(entry, override=None, omit=(), keywords=False):
+    fn, args, kwargs = call_of(entry, override, omit, keywords)
+    return fn(*args, **kwargs)
+
+
+def norm(x):
+    """A comparable form of a result."""
+    if isinstance(x, tw.Directive):
+        return ("Directive", str(x))
+    if isinstance(x, tw.Ladder):
+        return ("Ladder", x.levels)
+    if isinstance(x, (list, tuple)):
+        return (type(x).__name__, [norm(i) for i in x])
+    return x
+
+
+class Meta(type):
+    @property
+    def __name__(cls):
+        return 12345
+
+
+class Liar(metaclass=Meta):
+    """Its type's __name__ is not a str."""
