@@ -63,6 +63,10 @@ class Signature {
   bool interned_ready_ = false;
 };
 
+// Doubles a full buffer of `bytes` bytes at `data` (freed unless it is the
+// inline storage); kept out of line so that adding an item stays small.
+void* grow_storage(void* data, const void* inline_data, std::size_t bytes);
+
 class Call {
   // Items kept inline up to N, so that a typical call allocates nothing.
   template <class T, std::size_t N>
@@ -95,10 +99,7 @@ class Call {
    private:
     T* inline_data() { return reinterpret_cast<T*>(storage_); }
     void grow() {
-      T* bigger = static_cast<T*>(::operator new(2 * capacity_ * sizeof(T)));
-      std::memcpy(static_cast<void*>(bigger), data_, size_ * sizeof(T));
-      if (data_ != inline_data()) ::operator delete(data_);
-      data_ = bigger;
+      data_ = static_cast<T*>(grow_storage(data_, storage_, capacity_ * sizeof(T)));
       capacity_ *= 2;
     }
     alignas(T) unsigned char storage_[N * sizeof(T)];
@@ -192,8 +193,11 @@ class Call {
 
   Signature& sig_;
   // The bound arguments in parameter order (null where not given), then
-  // every other object taken while converting: all owned.
+  // every other object taken while converting: all owned, released by the
+  // destructor.
   Buffer<PyObject*, 32> refs_;
+  // Items of converted arguments, each kept alive by an entry of refs_.
+  Buffer<PyObject*, 32> items_;
   Buffer<std::string_view, 32> views_;
   Buffer<StepEntry, 32> steps_;
   bool bound_ = false;
