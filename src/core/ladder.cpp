@@ -24,19 +24,21 @@ std::string_view Ladder::step(std::string_view level, std::int32_t delta) const 
   return levels_[saturating_move(*rung, levels_.size(), delta)];
 }
 
-StepTable::StepTable(std::vector<StepEntry> entries) : entries_(std::move(entries)) {
-  // Stable, then keep the last of equal keys: the later value wins.
-  std::stable_sort(entries_.begin(), entries_.end(),
-                   [](const StepEntry& a, const StepEntry& b) { return a.verb < b.verb; });
+StepTable::StepTable(std::span<StepEntry> entries) {
+  // By text, then by position: the last of equal texts is the later value.
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i].order = i;
+  std::sort(entries.begin(), entries.end(), [](const StepEntry& a, const StepEntry& b) {
+    return a.verb != b.verb ? a.verb < b.verb : a.order < b.order;
+  });
   std::size_t kept = 0;
-  for (const StepEntry& entry : entries_) {
-    if (kept > 0 && entries_[kept - 1].verb == entry.verb) {
-      entries_[kept - 1].step = entry.step;
+  for (const StepEntry& entry : entries) {
+    if (kept > 0 && entries[kept - 1].verb == entry.verb) {
+      entries[kept - 1].step = entry.step;
     } else {
-      entries_[kept++] = entry;
+      entries[kept++] = entry;
     }
   }
-  entries_.resize(kept);
+  entries_ = entries.first(kept);
 }
 
 std::int32_t StepTable::step_of(std::string_view verb) const {
@@ -45,8 +47,8 @@ std::int32_t StepTable::step_of(std::string_view verb) const {
   return it != entries_.end() && it->verb == verb ? it->step : 0;
 }
 
-VerbSet::VerbSet(std::vector<std::string_view> verbs) : verbs_(std::move(verbs)) {
-  std::sort(verbs_.begin(), verbs_.end());
+VerbSet::VerbSet(std::span<std::string_view> verbs) : verbs_(verbs) {
+  std::sort(verbs.begin(), verbs.end());
 }
 
 bool VerbSet::contains(std::string_view verb) const {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,16 +50,18 @@ struct Tally {
 };
 
 // The combine loop shared by every fold. `record_of(item)` gives the item's
-// directive record and `effect_of(item)` how its action takes part.
-template <class Items, class RecordOf, class EffectOf>
+// directive record, `takes_part(item)` whether its action takes part at all
+// (asked before matching, which is the costly part), and `effect_of(item)`
+// how it takes part (asked only for the items that match).
+template <class Items, class RecordOf, class TakesPart, class EffectOf>
 Tally tally_matches(const Items& items, const MatchTarget& target, bool collect_notes,
-                    RecordOf record_of, EffectOf effect_of) {
+                    RecordOf record_of, TakesPart takes_part, EffectOf effect_of) {
   Tally tally;
   for (const auto& item : items) {
-    const Effect effect = effect_of(item);
-    if (!effect.takes_part) continue;
+    if (!takes_part(item)) continue;
     const auto& record = record_of(item);
     if (!record.matches(target)) continue;
+    const Effect effect = effect_of(item);
     if (collect_notes && record.note) tally.notes.emplace_back(*record.note);
     tally.steps += effect.step;
     tally.dropped = tally.dropped || effect.drops;
@@ -69,27 +72,30 @@ Tally tally_matches(const Items& items, const MatchTarget& target, bool collect_
 struct StepEntry {
   std::string_view verb;
   std::int32_t step;
+  std::size_t order = 0;  // set by StepTable
 };
 
 // A caller's map of verb to step count, for lookups by exact text. When the
-// same text is given twice, the later value wins.
+// same text is given twice, the later value wins. Sorts the caller's
+// entries in place and keeps a view of them: O(n log n), no allocation.
 class StepTable {
  public:
-  explicit StepTable(std::vector<StepEntry> entries);
+  explicit StepTable(std::span<StepEntry> entries);
   std::int32_t step_of(std::string_view verb) const;
 
  private:
-  std::vector<StepEntry> entries_;
+  std::span<const StepEntry> entries_;
 };
 
-// A caller's set of verbs that drop the target.
+// A caller's set of verbs that drop the target. Sorts the caller's verbs in
+// place and keeps a view of them.
 class VerbSet {
  public:
-  explicit VerbSet(std::vector<std::string_view> verbs);
+  explicit VerbSet(std::span<std::string_view> verbs);
   bool contains(std::string_view verb) const;
 
  private:
-  std::vector<std::string_view> verbs_;
+  std::span<const std::string_view> verbs_;
 };
 
 struct LadderFolded {
@@ -114,10 +120,12 @@ class Ladder {
   LadderFolded fold(std::string_view current, const Items& items, const MatchTarget& target,
                     const StepTable& steps, const VerbSet& drop, bool collect_notes,
                     RecordOf record_of) const {
-    Tally tally = tally_matches(items, target, collect_notes, record_of, [&](const auto& item) {
-      const std::string& verb = record_of(item).action;
-      return Effect{true, steps.step_of(verb), drop.contains(verb)};
-    });
+    Tally tally = tally_matches(
+        items, target, collect_notes, record_of, [](const auto&) { return true; },
+        [&](const auto& item) {
+          const std::string& verb = record_of(item).action;
+          return Effect{true, steps.step_of(verb), drop.contains(verb)};
+        });
     return {step(current, clamp_steps(tally.steps)), tally.dropped, std::move(tally.notes)};
   }
 

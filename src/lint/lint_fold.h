@@ -43,8 +43,10 @@ constexpr Effect lint_effect(std::optional<LintAction> verb) {
 template <class Items, class RecordOf, class VerbOf>
 Folded fold(Severity current, const MatchTarget& target, const Items& items, RecordOf record_of,
             VerbOf verb_of) {
-  Tally tally = tally_matches(items, target, true, record_of,
-                              [&](const auto& item) { return lint_effect(verb_of(item)); });
+  auto effect_of = [&](const auto& item) { return lint_effect(verb_of(item)); };
+  Tally tally = tally_matches(
+      items, target, true, record_of,
+      [&](const auto& item) { return effect_of(item).takes_part; }, effect_of);
   const std::size_t rung = saturating_move(static_cast<std::size_t>(current), kSeverityCount,
                                            clamp_steps(tally.steps));
   return {static_cast<Severity>(rung), tally.dropped, std::move(tally.notes)};

@@ -109,13 +109,14 @@ class Call {
   };
 
  public:
-  // Items [begin, begin + size) of one of the Call's buffers. Resolved on
-  // use, so read it only once every argument is converted.
+  // Items [begin, begin + size) of one of the Call's buffers, which the
+  // body may reorder. Resolved on use, so read it only once every argument
+  // is converted.
   template <class T>
   class Slice {
    public:
-    std::span<const T> span() const {
-      return buffer_ ? std::span<const T>(buffer_->data() + begin_, size_) : std::span<const T>();
+    std::span<T> span() const {
+      return buffer_ ? std::span<T>(buffer_->data() + begin_, size_) : std::span<T>();
     }
     std::size_t size() const { return size_; }
 

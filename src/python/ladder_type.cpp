@@ -65,8 +65,8 @@ PyObject* ladder_fold(PyObject* self, Call& call) {
     return nullptr;
   }
   const MatchTarget target{names.span(), qualifier, scopes.span()};
-  const StepTable step_table({steps.span().begin(), steps.span().end()});
-  const VerbSet drop_set({drop.members.span().begin(), drop.members.span().end()});
+  const StepTable step_table(steps.span());
+  const VerbSet drop_set(drop.members.span());
   LadderFolded folded =
       ladder_of(self).fold(current, directives.span(), target, step_table, drop_set, notes,
                            [](PyObject* d) -> const Directive& { return directive_value(d).record; });
