@@ -55,30 +55,13 @@ def glob_rows(number):
 
 # The small calls whose cost is mostly binding, with their targets as ratios
 # to the len(s) floor (Ladder.fold's target is relative to lint_fold).
-SMALL_SETUP = """
-from tarnwick import _tarnwick as tw
-import random
-def mixed_directives(count, seed=1):
-    rng = random.Random(seed)
-    verbs = ["suppress", "de-escalate", "escalate", "note", "set", "allow"]
-    out = []
-    for i in range(count):
-        verb = rng.choice(verbs)
-        name = "E501" if i % 10 == 0 else f"W{rng.randrange(100, 999)}*"
-        path = rng.choice(["", "@src/*", "@tests/*.py", "@{src,lib}/**"])
-        out.append(tw.parse(f"{verb}:{name}{path}=reason {i}"))
-    return out
-parse = tw.parse
-s = "src/tarnwick/core.py"
-typical = "deny:<fn>foo*@src/*=legacy API"
-d = tw.parse(typical)
-names, scopes = ["foobar"], ["src/a.py"]
-ds = mixed_directives(20)
-lint_fold = tw.lint_fold
-ladder = tw.Ladder(["error", "warning", "info"])
-steps, drop = {"de-escalate": 1, "escalate": -1}, {"suppress"}
-fold_names = ["E501"]
-"""
+def small_call_globals():
+    return {"parse": tw.parse, "s": "src/tarnwick/core.py", "typical": "deny:<fn>foo*@src/*=legacy API",
+            "d": tw.parse("deny:<fn>foo*@src/*=legacy API"), "names": ["foobar"], "scopes": ["src/a.py"],
+            "ds": mixed_directives(20), "lint_fold": tw.lint_fold, "ladder": tw.Ladder(["error", "warning", "info"]),
+            "steps": {"de-escalate": 1, "escalate": -1}, "drop": {"suppress"}, "fold_names": ["E501"]}
+
+
 SMALL_CALLS = [  # (label, statement, target ratio to the floor)
     ("len(s) (floor)", "len(s)", None),
     ("parse (typical)", "parse(typical)", 12),
@@ -94,7 +77,9 @@ def instructions_per_call(stmt, n=10_000):
     (with a fixed hash seed, so that both runs build the same dicts)."""
     totals = []
     for count in (n, 2 * n):
-        code = SMALL_SETUP + f"\ndef run():\n    for _ in range({count}):\n        {stmt}\nrun()\n"
+        loop = f"def run():\n    for _ in range({count}):\n        {stmt}\n"
+        code = (f"import sys; sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})\n"
+                f"from run import small_call_globals\ng = small_call_globals()\nexec({loop!r}, g)\ng['run']()\n")
         out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
                               sys.executable, "-c", code], capture_output=True, text=True, check=True,
                              env={**os.environ, "PYTHONHASHSEED": "0"})
@@ -103,8 +88,7 @@ def instructions_per_call(stmt, n=10_000):
 
 
 def small_call_rows(number):
-    g = {}
-    exec(SMALL_SETUP, g)
+    g = small_call_globals()
     return [(label, ns_per_call(stmt, g, number), target) for label, stmt, target in SMALL_CALLS]
 
 
