@@ -3,17 +3,8 @@
 import pytest
 from hypothesis import assume, given, strategies as st
 
+from helpers import EMPTY_ACTION, EMPTY_KIND, EMPTY_NAME, EQ_BEFORE_COLON, NO_COLON, fields
 from tarnwick import _tarnwick as tw
-
-NO_COLON = "expected `ACTION:\u2026` (no `:` found)"
-EQ_BEFORE_COLON = "`=` appeared before the action `:`"
-EMPTY_ACTION = "empty action"
-EMPTY_KIND = "empty `<>` kind filter"
-EMPTY_NAME = "empty name pattern"
-
-
-def fields(d):
-    return (d.action, d.kind, d.name, d.path, d.note)
 
 
 def plain(action, name, *, kind=None, path=None, note=None):
@@ -24,25 +15,17 @@ PARSE_CASES = [
     # --- failures, in the order the parser checks them
     ("", NO_COLON),
     (r"a\:b", NO_COLON),
-    ("allow\\", NO_COLON),
     ("a=b", NO_COLON),
-    ("@rules.txt", NO_COLON),
     ("x=y:z", EQ_BEFORE_COLON),
-    ("=:", EQ_BEFORE_COLON),
     (r"x\=y=z:w", EQ_BEFORE_COLON),
     ("   :foo", EMPTY_ACTION),
     ("\u3000\xa0\x85:foo", EMPTY_ACTION),
-    (":", EMPTY_ACTION),
-    (":=", EMPTY_ACTION),
     (":<>", EMPTY_ACTION),
     ("allow:", EMPTY_NAME),
-    ("allow:  = x", EMPTY_NAME),
     ("allow:@src", EMPTY_NAME),
     ("allow:<>foo", EMPTY_KIND),
     ("allow:<\u3000>foo", EMPTY_KIND),
-    ("allow:<>", EMPTY_KIND),
     ("allow:<fn>", EMPTY_NAME),
-    ("allow:<fn>@src", EMPTY_NAME),
     # --- action token
     (r"x\=y:z", plain(r"x\=y", "z")),
     (r"a\:b:c", plain(r"a\:b", "c")),
@@ -67,10 +50,8 @@ PARSE_CASES = [
     ("allow:a@b@c", plain("allow", "a", path="b@c")),
     (r"allow:a\@b", plain("allow", r"a\@b")),
     ("allow:foo\\", plain("allow", "foo\\")),
-    ("allow:foo@", plain("allow", "foo", path="")),
     ("allow:foo @ ", plain("allow", "foo", path="")),
     ("allow:foo@ a b ", plain("allow", "foo", path="a b")),
-    ("allow:foo=", plain("allow", "foo", note="")),
     ("allow:foo= ", plain("allow", "foo", note=" ")),
     (r"allow:x=a\=b", plain("allow", "x", note=r"a\=b")),
     ("allow:a@b=c@d", plain("allow", "a", path="b", note="c@d")),
@@ -80,7 +61,6 @@ PARSE_CASES = [
     ("allow\n:foo\r\n", plain("allow", "foo")),
     ("\u1680\u2028allow\u2029\u202f:\u205f\u200afoo\v\f@\u2000src\u2009", plain("allow", "foo", path="src")),
     ("\x1callow:x", plain("\x1callow", "x")),
-    ("allow:x\x1d\x1e\x1f", plain("allow", "x\x1d\x1e\x1f")),
     ("allow:\u200bx", plain("allow", "\u200bx")),
 ]
 
@@ -103,9 +83,7 @@ def test_parse_table(text, expected):
 CANONICAL = [
     ("  allow : foo  ", "allow:foo"),
     (" Allow : <fn> foo* @ src/* = keep me ", "Allow:<fn>foo*@src/*= keep me "),
-    (r"a\:b:c", r"a\:b:c"),
     (r"allow:<a\>b>c", "allow:<a>b>c"),
-    (r"allow:<a\=b>c", "allow:<a=b>c"),
     (r"allow:<\*>foo", "allow:<*>foo"),
     ("allow:<*>foo", "allow:foo"),
     ("allow:foo @ = ", "allow:foo@= "),
@@ -156,36 +134,26 @@ def test_canonical_form_round_trips(text):
     assert str(again) == str(d)
 
 
-# --- actions -----------------------------------------------------------------
+# --- actions: parse errors come first, then a refused action ----------------
 
 
 @pytest.mark.parametrize(
-    "text, actions, message",
+    "text, actions, expected",
     [
         ("alow:x", {"allow", "deny"}, 'unknown action "alow"; allowed: ["allow", "deny"]'),
-        ("Allow:foo", {"allow"}, 'unknown action "Allow"; allowed: ["allow"]'),
-        ("allow:x", set(), 'unknown action "allow"; allowed: []'),
         (r"a\:b:x", {"allow"}, r'unknown action "a\\:b"; allowed: ["allow"]'),
-        # parse errors come first, even when the token would be refused too
         ("x", {"allow"}, NO_COLON),
         ("nope:", {"allow"}, EMPTY_NAME),
         ("nope:<>x", set(), EMPTY_KIND),
+        (" allow :x", {"allow"}, ("allow",)),  # accepted: (action,)
+        (r"a\:b:x", {r"a\:b"}, (r"a\:b",)),
+        ("Allow:foo", None, ("Allow",)),
     ],
 )
-def test_refused_actions(text, actions, message):
-    with pytest.raises(tw.DirectiveError) as info:
-        tw.parse(text, actions=actions)
-    assert info.value.args == (message,)
-
-
-@pytest.mark.parametrize(
-    "text, actions, action",
-    [
-        ("allow:x", {"allow", "deny"}, "allow"),
-        (" allow :x", {"allow"}, "allow"),
-        (r"a\:b:x", {r"a\:b"}, r"a\:b"),
-        ("Allow:foo", None, "Allow"),
-    ],
-)
-def test_accepted_actions(text, actions, action):
-    assert tw.parse(text, actions=actions).action == action
+def test_actions(text, actions, expected):
+    if isinstance(expected, tuple):
+        assert (tw.parse(text, actions=actions).action,) == expected
+    else:
+        with pytest.raises(tw.DirectiveError) as info:
+            tw.parse(text, actions=actions)
+        assert info.value.args == (expected,)

@@ -15,10 +15,6 @@ PACKAGE = Path(tarnwick.__file__).resolve().parent
 EXAMPLE = Path(__file__).resolve().parent.parent / "examples" / "typed_usage.py"
 
 
-def test_package_ships_its_types():
-    assert (PACKAGE / "py.typed").is_file() and (PACKAGE / "_tarnwick.pyi").is_file()
-
-
 @pytest.fixture(scope="module")
 def mypy(tmp_path_factory):
     """Run a mypy tool on the installed package's Python files and stubs.
@@ -48,7 +44,8 @@ def mypy(tmp_path_factory):
     return run
 
 
-def test_stubtest(mypy):
+def test_stubs_ship_and_match_the_module(mypy):
+    assert (PACKAGE / "py.typed").is_file() and (PACKAGE / "_tarnwick.pyi").is_file()
     run = mypy("mypy.stubtest", "tarnwick._tarnwick")
     assert run.returncode == 0, run.stdout + run.stderr
 
