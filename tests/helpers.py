@@ -52,7 +52,7 @@ def directive_texts(verbs):
         "{}:{}{}{}{}".format,
         verbs,
         st.sampled_from(["", "<fn>", "<*>"]),
-        st.sampled_from(["a", "b", "a*", "*", "{a,b}", "[ab]"]),
+        st.sampled_from(["a", "b", "a*", "*", "{a,b}", "{a,b}*", "[ab]"]),
         st.sampled_from(["", "@src/*", "@", "@lib"]),
         st.sampled_from(["", "=", "=n1", "=n2"]),
     )
