@@ -13,19 +13,23 @@ def verb(d):
     return d.action.lower().replace("-", "")
 
 
-# Verbs and near misses, spelt with any ASCII case and stray hyphens.
-TOKEN = st.builds(
-    lambda word, cases, hyphens: "".join(
-        ("-" if h else "") + (c.upper() if u else c) for c, u, h in zip(word, cases, hyphens)) + "-" * hyphens[-1],
-    st.sampled_from(["suppress", "deescalate", "escalate", "note", "set", "settings", "setting", "escalation",
-                     "notes", "allow", "de_escalate", "sup press", "x"]),
-    st.lists(st.booleans(), min_size=12, max_size=12),
-    st.lists(st.booleans(), min_size=12, max_size=12),
-)
+WORDS = ["suppress", "deescalate", "escalate", "note", "set", "settings", "setting", "escalation", "notes", "allow",
+         "de_escalate", "sup press", "x"]
+
+
+@st.composite
+def tokens(draw):
+    """A verb or a near miss, in any ASCII case, with up to two stray hyphens."""
+    word = draw(st.sampled_from(WORDS))
+    if draw(st.booleans()):
+        word = "".join(c.upper() if draw(st.booleans()) else c for c in word)
+    for at in draw(st.lists(st.integers(0, len(word)), max_size=2)):
+        word = word[:at] + "-" + word[at:]
+    return word
 
 
 @settings(deadline=None)
-@given(current=st.sampled_from(SEV), texts=st.lists(directive_texts(TOKEN), max_size=10), **TARGET)
+@given(current=st.sampled_from(SEV), texts=st.lists(directive_texts(tokens()), max_size=10), **TARGET)
 def test_lint_fold_is_a_ladder_fold_over_the_lint_verbs(current, texts, names, qualifier, scopes):
     d = parse_all(texts)
     active = [x for x in d if verb(x) in STEP]
