@@ -229,6 +229,9 @@ def run_command(args: argparse.Namespace) -> int:
     Commands turn failures reading their own inputs into ``CommandError``;
     an ``OSError`` that reaches this point came from writing standard output.
     """
+    if sys.stdout is None:  # started with standard output closed
+        _report(args, "standard output is closed")
+        return EXIT_USAGE
     try:
         status: int = args.run(args)
         sys.stdout.flush()

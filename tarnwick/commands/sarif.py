@@ -42,6 +42,8 @@ def register(subparsers: Any) -> None:
 def _read(name: str) -> bytes:
     try:
         if name == "-":
+            if sys.stdin is None:
+                raise CommandError("<stdin>: standard input is closed")
             return sys.stdin.buffer.read()
         with open(name, "rb") as f:
             return f.read()
