@@ -24,8 +24,8 @@ import sys
 from collections.abc import Callable, Iterable
 from typing import Any, NoReturn
 
-from tarnwick._tarnwick import Directive, DirectiveError, expand, parse
 from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
+from tarnwick._tarnwick import Directive, DirectiveError, expand, parse
 
 EXIT_OK = 0
 EXIT_USAGE = 2  # also: a bad input file and failures reading or writing
@@ -106,7 +106,11 @@ def split_list(arg: str) -> list[str]:
 
 def add_json_flag(parser: argparse.ArgumentParser) -> None:
     """Add ``--json`` (``args.json``): print one JSON document instead of text."""
-    parser.add_argument("--json", action="store_true", help="print one JSON document on stdout instead of text")
+    parser.add_argument(
+        "--json",
+        action="store_true",
+        help="print one JSON document on stdout instead of text",
+    )
 
 
 # ---------------------------------------------------------------- -D values

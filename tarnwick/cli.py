@@ -18,7 +18,12 @@ from tarnwick._command import CommandParser, run_command, use_utf8_streams
 from tarnwick.commands import check, explain, glob, sarif
 
 # The registrar of each command, in the order --help lists them.
-COMMANDS: tuple[Callable[[Any], None], ...] = (check.register, explain.register, glob.register, sarif.register)
+COMMANDS: tuple[Callable[[Any], None], ...] = (
+    check.register,
+    explain.register,
+    glob.register,
+    sarif.register,
+)
 
 _EPILOG = """\
 exit status:
@@ -41,7 +46,11 @@ def build_parser() -> argparse.ArgumentParser:
     )
     # Only the commands' parsers check their arguments: the top level passes them on untouched.
     subparsers = parser.add_subparsers(
-        title="commands", dest="command", required=True, metavar="COMMAND", parser_class=CommandParser
+        title="commands",
+        dest="command",
+        required=True,
+        metavar="COMMAND",
+        parser_class=CommandParser,
     )
     for register in COMMANDS:
         register(subparsers)

@@ -70,7 +70,10 @@ class Rules:
 
     def __init__(self, tool: Obj):
         extensions = tool.get("extensions")
-        components = [tool["driver"], *(extensions if isinstance(extensions, list) else [])]
+        components = [
+            tool["driver"],
+            *(extensions if isinstance(extensions, list) else []),
+        ]
         self.components: list[Obj] = [c if isinstance(c, dict) else {} for c in components]
         self.tables: list[list[Any]] = [
             c["rules"] if isinstance(c.get("rules"), list) else [] for c in self.components
@@ -144,9 +147,7 @@ def result_level(result: Obj, rule: Obj | None) -> str:
     level = result.get("level")
     if level is not None:
         if level not in LEVELS:
-            raise SarifError(
-                f".level: {level!r} is not one of " + ", ".join(f'"{v}"' for v in LEVELS)
-            )
+            raise SarifError(f".level: {level!r} is not one of " + ", ".join(f'"{v}"' for v in LEVELS))
         return str(level)
     if result.get("kind", "fail") != "fail":
         return "none"
@@ -224,7 +225,11 @@ class Scopes:
             artifact = physical.get("artifactLocation") if isinstance(physical, dict) else None
             if not isinstance(artifact, dict):
                 continue
-            key = (artifact.get("uri"), artifact.get("uriBaseId"), artifact.get("index"))
+            key = (
+                artifact.get("uri"),
+                artifact.get("uriBaseId"),
+                artifact.get("index"),
+            )
             try:
                 scope = self.cache[key]
             except KeyError:
@@ -273,7 +278,9 @@ class Targets:
         if rid is None:
             rid = rule.get("id") if rule is not None else None
             if not isinstance(rid, str):
-                raise SarifError(': names no rule: no "ruleId", no "rule.id", and no rule metadata with an "id"')
+                raise SarifError(
+                    ': names no rule: no "ruleId", no "rule.id", and no rule metadata with an "id"'
+                )
         return rule, tuple(matchable(name) for name in rule_names(rid, rule))
 
 
@@ -297,7 +304,11 @@ def _remove_own_suppression(result: Obj) -> None:
     entries = result.get("suppressions")
     if not isinstance(entries, list):
         return
-    others = [s for s in entries if not (isinstance(s, dict) and isinstance(s.get("properties"), dict) and OWN in s["properties"])]
+    others = [
+        s
+        for s in entries
+        if not (isinstance(s, dict) and isinstance(s.get("properties"), dict) and OWN in s["properties"])
+    ]
     if len(others) < len(entries):
         if others:
             result["suppressions"] = others
@@ -315,7 +326,11 @@ def mark(result: Obj, level: str, folded: Folded) -> None:
     result["level"] = LEVEL_OF_SEVERITY[new]
     _remove_own_suppression(result)
     if dropped:
-        entry = {"kind": "external", "justification": "; ".join(notes) or DEFAULT_JUSTIFICATION, "properties": {OWN: True}}
+        entry = {
+            "kind": "external",
+            "justification": "; ".join(notes) or DEFAULT_JUSTIFICATION,
+            "properties": {OWN: True},
+        }
         _list(result.setdefault("suppressions", []), ".suppressions").append(entry)
 
 
@@ -378,7 +393,11 @@ def name_candidates(directives: list[Directive], names: tuple[str, ...], qualifi
 
 
 def fold_log(
-    log: Obj, directives: list[Directive], *, roots: list[str], remove_dropped: bool = False
+    log: Obj,
+    directives: list[Directive],
+    *,
+    roots: list[str],
+    remove_dropped: bool = False,
 ) -> list[str]:
     """Fold every result of `log` in place; return the severities that still count for a gate.
 
@@ -409,7 +428,13 @@ def fold_log(
                 folded: Folded = (severity, False, [])
                 if some:
                     scopes = targets.scopes.of(result)
-                    folded = lint_fold(severity, some, names, qualifier=targets.qualifier, scopes=scopes)
+                    folded = lint_fold(
+                        severity,
+                        some,
+                        names,
+                        qualifier=targets.qualifier,
+                        scopes=scopes,
+                    )
                 new, dropped, notes = folded
                 if new != severity or dropped or notes:
                     mark(result, level, folded)

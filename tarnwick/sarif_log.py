@@ -76,35 +76,46 @@ def dumps(log: Any) -> bytes:
     are put back in place afterwards; should the log itself hold such a
     string, the count of placeholders found is off and a new key is drawn."""
     try:
-        while True:
-            key = secrets.token_hex(16)
-            kept: list[str] = []
-
-            def placeholder(value: Any) -> str:
-                if not isinstance(value, NumberText):
-                    raise TypeError(f"{type(value).__name__} is not a JSON value")
-                kept.append(value.text)
-                return f"{key}{len(kept) - 1}"
-
-            out = json.dumps(log, **DUMP_SETTINGS, allow_nan=False, default=placeholder)
-            try:
-                out.encode()
-            except UnicodeEncodeError:
-                kept.clear()
-                out = json.dumps(log, **{**DUMP_SETTINGS, "ensure_ascii": True}, allow_nan=False, default=placeholder)
-            if kept:
-                spots = re.compile(f'"{key}([0-9]+)"')
-                if len(spots.findall(out)) != len(kept):
-                    continue
-                out = spots.sub(lambda m: kept[int(m[1])], out)
-            return out.encode() + b"\n"
+        while (out := _dumps_with_key(log, secrets.token_hex(16))) is None:
+            pass
     except RecursionError:
         raise SarifError("nested too deeply to be written") from None
+    return out.encode() + b"\n"
+
+
+def _dumps_with_key(log: Any, key: str) -> str | None:
+    kept: list[str] = []
+
+    def placeholder(value: Any) -> str:
+        if not isinstance(value, NumberText):
+            raise TypeError(f"{type(value).__name__} is not a JSON value")
+        kept.append(value.text)
+        return f"{key}{len(kept) - 1}"
+
+    out = json.dumps(log, **DUMP_SETTINGS, allow_nan=False, default=placeholder)
+    try:
+        out.encode()
+    except UnicodeEncodeError:
+        kept.clear()
+        out = json.dumps(
+            log,
+            **{**DUMP_SETTINGS, "ensure_ascii": True},
+            allow_nan=False,
+            default=placeholder,
+        )
+    if not kept:
+        return out
+    spots = re.compile(f'"{key}([0-9]+)"')
+    if len(spots.findall(out)) != len(kept):
+        return None
+    return spots.sub(lambda m: kept[int(m[1])], out)
 
 
 def _expect(value: Any, kind: type, where: str) -> Any:
     if type(value) is not kind:
-        raise SarifError(f"{where}: expected {'an object' if kind is dict else 'an array' if kind is list else 'a string'}")
+        raise SarifError(
+            f"{where}: expected {'an object' if kind is dict else 'an array' if kind is list else 'a string'}"
+        )
     return value
 
 

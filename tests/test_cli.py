@@ -114,8 +114,12 @@ def test_explain_agrees_with_lint_fold(tool, tmp_path, severity, names, kind, sc
     assert tuple(report["result"]) == lint_fold(severity, directives, names, qualifier=kind, scopes=scopes)
     human = tool(*args).stdout
     assert human.splitlines()[-1] == f"folded: {tuple(report['result'])!r}"
-    for row in report["directives"]:
+    for row, d in zip(report["directives"], directives, strict=True):
         assert row["matched"] == (row["effect"] is not None) == (not row["why_not"])
+        if row["matched"]:  # the verb's effect is what lint_fold does with the directive alone
+            effect = row["effect"]
+            alone = ({-1: "error", 0: "warning", 1: "info"}[effect["step"]], effect["drops"], [d.note] if d.note else [])
+            assert lint_fold("warning", [d], names, qualifier=kind, scopes=scopes) == alone
         assert ("action" in row["why_not"]) == (row["directive"]["action"] == "set")
     assert "setting: set:max-line=100\n  action: a setting (set:KEY=VALUE); settings never take part" in human
 

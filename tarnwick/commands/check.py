@@ -6,8 +6,16 @@ import argparse
 import sys
 from typing import Any
 
-from tarnwick._command import add_command, add_json_flag, add_values_option, directive_json, expand_values
-from tarnwick._command import print_json, shown, split_list
+from tarnwick._command import (
+    add_command,
+    add_json_flag,
+    add_values_option,
+    directive_json,
+    expand_values,
+    print_json,
+    shown,
+    split_list,
+)
 
 
 def register(subparsers: Any) -> None:
@@ -33,7 +41,9 @@ def run(args: argparse.Namespace) -> int:
     results = expand_values(args.values, args.actions)
     ok = all(error is None for _, _, error in results)
     if args.json:
-        values = [{"value": v, "directives": [directive_json(d) for d in ds], "error": e} for v, ds, e in results]
+        values = [
+            {"value": v, "directives": [directive_json(d) for d in ds], "error": e} for v, ds, e in results
+        ]
         print_json({"ok": ok, "values": values})
         return 0 if ok else 1
     for value, directives, error in results:

@@ -6,8 +6,19 @@ import argparse
 from collections.abc import Sequence
 from typing import Any
 
-from tarnwick._command import add_command, add_json_flag, add_values_option, directive_json, directives
-from tarnwick._command import print_json, quoted, shown, split_list, text, usage_error
+from tarnwick._command import (
+    add_command,
+    add_json_flag,
+    add_values_option,
+    directive_json,
+    directives,
+    print_json,
+    quoted,
+    shown,
+    split_list,
+    text,
+    usage_error,
+)
 from tarnwick._lint_verbs import EFFECTS, SETTINGS, lint_verb
 from tarnwick._tarnwick import Directive, DirectiveError, Ladder, glob_match, lint_fold
 
@@ -40,7 +51,10 @@ def register(subparsers: Any) -> None:
         "then the folded (level, dropped, notes): by the lint policy (lint_fold), "
         "or with --ladder by your own levels and verbs (Ladder.fold).",
     )
-    add_values_option(p, "an inline directive, @FILE or @- (stdin); repeatable; lint verbs only without --ladder")
+    add_values_option(
+        p,
+        "an inline directive, @FILE or @- (stdin); repeatable; lint verbs only without --ladder",
+    )
     p.add_argument(
         "--severity",
         "--level",
@@ -50,13 +64,35 @@ def register(subparsers: Any) -> None:
         help='the current level: "error", "warning" or "info" (any case), or a level of --ladder',
     )
     p.add_argument(
-        "--name", dest="names", action="extend", nargs="+", required=True, metavar="NAME", help="the target's names"
+        "--name",
+        dest="names",
+        action="extend",
+        nargs="+",
+        required=True,
+        metavar="NAME",
+        help="the target's names",
     )
-    p.add_argument("--kind", dest="qualifier", metavar="KIND", help="the target's kind, compared exactly with <KIND>")
     p.add_argument(
-        "--scope", dest="scopes", action="extend", nargs="+", default=[], metavar="PATH", help="the target's scopes"
+        "--kind",
+        dest="qualifier",
+        metavar="KIND",
+        help="the target's kind, compared exactly with <KIND>",
     )
-    p.add_argument("--ladder", type=split_list, metavar="L1,L2,...", help="fold on these levels, most significant first")
+    p.add_argument(
+        "--scope",
+        dest="scopes",
+        action="extend",
+        nargs="+",
+        default=[],
+        metavar="PATH",
+        help="the target's scopes",
+    )
+    p.add_argument(
+        "--ladder",
+        type=split_list,
+        metavar="L1,L2,...",
+        help="fold on these levels, most significant first",
+    )
     p.add_argument(
         "--step",
         dest="steps",
@@ -66,7 +102,13 @@ def register(subparsers: Any) -> None:
         metavar="VERB=N",
         help="with --ladder: VERB moves N rungs (N>0 towards later levels); repeatable, the last one wins",
     )
-    p.add_argument("--drop", action="append", default=[], metavar="VERB", help="with --ladder: VERB drops the target")
+    p.add_argument(
+        "--drop",
+        action="append",
+        default=[],
+        metavar="VERB",
+        help="with --ladder: VERB drops the target",
+    )
     add_json_flag(p)
 
 
@@ -109,7 +151,12 @@ def _row(args: argparse.Namespace, d: Directive) -> dict[str, Any]:
         effect = {"step": step, "drops": drops, "note": d.note}
     else:
         why_not = _why_not(d, args.names, args.qualifier, args.scopes)
-    return {"directive": directive_json(d), "matched": effect is not None, "why_not": why_not, "effect": effect}
+    return {
+        "directive": directive_json(d),
+        "matched": effect is not None,
+        "why_not": why_not,
+        "effect": effect,
+    }
 
 
 def run(args: argparse.Namespace) -> int:

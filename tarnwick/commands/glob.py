@@ -26,7 +26,12 @@ def register(subparsers: Any) -> None:
 def run(args: argparse.Namespace) -> int:
     results = [(text, glob_match(args.pattern, text)) for text in args.texts]
     if args.json:
-        print_json({"pattern": args.pattern, "texts": [{"text": t, "matches": m} for t, m in results]})
+        print_json(
+            {
+                "pattern": args.pattern,
+                "texts": [{"text": t, "matches": m} for t, m in results],
+            }
+        )
     else:
         for text, matches in results:
             print(f"{'match   ' if matches else 'no match'}  {shown(text)}")

@@ -7,7 +7,14 @@ import os
 import sys
 from typing import Any
 
-from tarnwick._command import CommandError, add_command, add_values_option, directives, path, usage_error
+from tarnwick._command import (
+    CommandError,
+    add_command,
+    add_values_option,
+    directives,
+    path,
+    usage_error,
+)
 from tarnwick.sarif import SarifError, dump_log, fold_log, gate, load_log
 
 
@@ -22,7 +29,13 @@ def register(subparsers: Any) -> None:
         "result's file paths, relative to --root. Exit status: 0, or 1 when results at or above "
         "--fail-on remain; 2 for a bad -D value, a bad log, or a failure to read or write.",
     )
-    p.add_argument("log", nargs="?", default="-", type=path, help="the SARIF log to read (default: - for stdin)")
+    p.add_argument(
+        "log",
+        nargs="?",
+        default="-",
+        type=path,
+        help="the SARIF log to read (default: - for stdin)",
+    )
     add_values_option(p, "a lint directive or @FILE (@- for stdin when the log is a file); repeatable")
     p.add_argument(
         "--fail-on",
@@ -30,7 +43,10 @@ def register(subparsers: Any) -> None:
         help="exit 1 when a result at or above this level remains (info and note are the same)",
     )
     p.add_argument(
-        "--root", default=".", type=path, help="file paths under this directory become relative to it (default: .)"
+        "--root",
+        default=".",
+        type=path,
+        help="file paths under this directory become relative to it (default: .)",
     )
     p.add_argument(
         "--remove-dropped",
@@ -57,7 +73,10 @@ def _shown_name(name: str) -> str:
 
 def run(args: argparse.Namespace) -> int:
     if args.log == "-" and "@-" in args.values:
-        usage_error(args, "-D @-: standard input already carries the SARIF log; put the directives in a file")
+        usage_error(
+            args,
+            "-D @-: standard input already carries the SARIF log; put the directives in a file",
+        )
     found = directives(args, lint=True)
     root = os.path.abspath(args.root)
     roots = list(dict.fromkeys([root, os.path.realpath(root)]))
