@@ -88,7 +88,7 @@ def usage_error(args: argparse.Namespace, message: str) -> NoReturn:
     """Report *message* as a usage error of the running command: usage line and
     ``tarnwick CMD: error: MESSAGE`` on stderr, exit status 2."""
     parser: argparse.ArgumentParser = args.command_parser
-    parser.error(message)
+    parser.error(one_line(message))
 
 
 def add_command(subparsers: Any, name: str, run: Run, **kwargs: Any) -> CommandParser:
@@ -186,6 +186,17 @@ def shown(value: str) -> str:
     return value if value.isprintable() and not value.startswith('"') else quoted(value)
 
 
+def one_line(message: str) -> str:
+    """*message* with every character that does not print as itself (a line
+    break, a control character) written as the quoted form writes it."""
+    if message.isprintable():
+        return message
+    return "".join(
+        c if c.isprintable() else f"\\u{{{ord(c):x}}}" if "\ud800" <= c <= "\udfff" else quoted(c)[1:-1]
+        for c in message
+    )
+
+
 def directive_json(directive: Directive) -> dict[str, str | None]:
     """A directive as a JSON-ready object: its canonical ``text`` and its fields."""
     return {
@@ -222,7 +233,7 @@ def _discard_stdout() -> None:
 
 def _report(args: argparse.Namespace, message: str) -> None:
     try:
-        print(f"{args.command_parser.prog}: error: {message}", file=sys.stderr, flush=True)
+        print(f"{args.command_parser.prog}: error: {one_line(message)}", file=sys.stderr, flush=True)
     except (OSError, ValueError):
         pass  # stderr is gone too: the exit status is all that is left
 
