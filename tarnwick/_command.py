@@ -21,13 +21,12 @@ import argparse
 import json
 import os
 import sys
-from collections.abc import Callable, Iterable
+from collections.abc import Callable, Iterable, Iterator
 from typing import Any, NoReturn
 
 from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
 from tarnwick._tarnwick import Directive, DirectiveError, expand, parse
 
-EXIT_OK = 0
 EXIT_USAGE = 2  # also: a bad input file and failures reading or writing
 EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
 EXIT_INTERRUPTED = 130  # 128 + SIGINT
@@ -126,19 +125,18 @@ def add_values_option(parser: argparse.ArgumentParser, help: str) -> None:
 
 def expand_values(
     values: Iterable[str], actions: set[str] | frozenset[str] | None = None
-) -> list[tuple[str, list[Directive], str | None]]:
-    """Each value with its directives and ``None``, or with ``[]`` and the error message."""
-    expanded: list[tuple[str, list[Directive], str | None]] = []
+) -> Iterator[tuple[str, list[Directive], str | None]]:
+    """Expand the values one by one, when asked for: each value with its
+    directives and ``None``, or with ``[]`` and the error message."""
     for value in values:
         try:
-            expanded.append((value, expand(value, actions=actions), None))
+            yield value, expand(value, actions=actions), None
         except DirectiveError as exc:
-            expanded.append((value, [], str(exc)))
-    return expanded
+            yield value, [], str(exc)
 
 
 def directives(args: argparse.Namespace, *, lint: bool) -> list[Directive]:
-    """The directives of every ``-D`` value in order; a value that fails is a usage error.
+    """The directives of every ``-D`` value in order; the first value that fails is a usage error.
 
     With *lint*, every action must be a lint verb (any case, hyphens ignored);
     another action is refused with the module's own message."""

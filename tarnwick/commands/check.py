@@ -38,7 +38,7 @@ def register(subparsers: Any) -> None:
 
 
 def run(args: argparse.Namespace) -> int:
-    results = expand_values(args.values, args.actions)
+    results = list(expand_values(args.values, args.actions))
     ok = all(error is None for _, _, error in results)
     if args.json:
         values = [
