@@ -57,8 +57,8 @@ STRICT = ("mypy", "--strict", "--python-version", "3.10", "--no-incremental")
     "target",
     [
         [str(EXAMPLE)],
-        # the package's own modules; commands in other modules are only followed for types
-        ["--follow-imports=silent", "-m", "tarnwick", "-m", "tarnwick.argparse_helper", "-m", "tarnwick.cli"],
+        # every module of the package
+        ["-p", "tarnwick"],
     ],
     ids=["example", "package"],
 )
