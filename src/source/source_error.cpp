@@ -9,6 +9,8 @@ std::string IoError::text() const {
     case Kind::Os: return platform::os_error_text(code);
     case Kind::InvalidUtf8: return "stream did not contain valid UTF-8";
     case Kind::NulInPath: return "file name contained an unexpected NUL byte";
+    case Kind::NotFileOrPipe: return "not a regular file or pipe";
+    case Kind::TooLarge: return "larger than 1 GiB, the limit for a directive source";
   }
   return {};
 }
