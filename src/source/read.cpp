@@ -29,7 +29,9 @@ class Outside {
   explicit Outside(ReadHooks& hooks) : hooks_(hooks) { hooks_.leave(); }
   Outside(const Outside&) = delete;
   Outside& operator=(const Outside&) = delete;
-  ~Outside() { hooks_.enter(); }
+  // May unwind: a thread that takes the interpreter lock back while the
+  // interpreter shuts down is ended by a forced unwind (pthread_exit).
+  ~Outside() noexcept(false) { hooks_.enter(); }
 
  private:
   ReadHooks& hooks_;
