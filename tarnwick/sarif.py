@@ -1,25 +1,27 @@
-"""`tarnwick sarif`: one directive policy over the SARIF 2.1.0 logs of any analyser.
+"""Applying one directive policy to the SARIF 2.1.0 log of any analyser.
 
 Every result of the log is folded with `lint_fold`: its names are the rule id
 and the rule's name, its qualifier is the tool's driver name, its scopes are
 the paths of its locations, and its severity comes from its SARIF level. The
 log is written back whole, with new levels, suppressions for dropped results
-and the directive notes under ``properties.tarnwick``.
+and the directive notes under ``properties.tarnwick``. A result that already
+carries that record is folded again from the level it records, so applying
+the same policy twice gives what applying it once gives.
 """
 
 from __future__ import annotations
 
-import argparse
-import json
-import os
 import posixpath
-import sys
-from typing import Any, NoReturn
+import re
+from typing import Any
 from urllib.parse import unquote, urljoin, urlsplit
 
 from tarnwick._tarnwick import Directive, glob_match, lint_fold
+from tarnwick.sarif_log import DUMP_SETTINGS, Obj, SarifError, load_log
+from tarnwick.sarif_log import dumps as dump_log
 
-Obj = dict[str, Any]  # a JSON object of the log
+__all__ = ["DUMP_SETTINGS", "SarifError", "dump_log", "fold_log", "gate", "load_log"]
+
 Folded = tuple[str, bool, list[str]]  # what lint_fold returns
 
 # SARIF level -> lint severity, and back.
@@ -29,13 +31,9 @@ LEVELS = ("error", "warning", "note", "none")
 RANK = {"error": 0, "warning": 1, "info": 2}
 
 DEFAULT_JUSTIFICATION = "suppressed by a tarnwick directive"
+OWN = "tarnwick"  # the property that marks what tarnwick wrote into a result
 
-# The writer and its settings; the benchmark's floor uses the same ones.
-DUMP_SETTINGS: Obj = {"ensure_ascii": False, "separators": (",", ":")}
-
-
-class SarifError(ValueError):
-    """The input is not JSON or not a SARIF 2.1.0 log; the message says where."""
+_LONE_SURROGATE = re.compile("[\ud800-\udfff]")
 
 
 def _dict(value: Any, where: str) -> Obj:
@@ -56,39 +54,10 @@ def _str(value: Any, where: str) -> str:
     return value
 
 
-def _no_constant(name: str) -> NoReturn:
-    raise ValueError(f"{name} is not a JSON value")
-
-
-# ---------------------------------------------------------------- reading, writing
-
-
-def load_log(data: bytes) -> Obj:
-    """Parse a SARIF 2.1.0 log, checking the frame that the fold relies on."""
-    try:
-        log = json.loads(data, parse_constant=_no_constant)
-    except (ValueError, UnicodeDecodeError) as exc:
-        raise SarifError(f"not JSON: {exc}") from None
-    if not isinstance(log, dict):
-        raise SarifError("not a SARIF log: the top level is not a JSON object")
-    if log.get("version") != "2.1.0":
-        found = json.dumps(log["version"]) if "version" in log else "missing"
-        raise SarifError(f'not SARIF 2.1.0: "version" is {found}, expected "2.1.0"')
-    for i, run in enumerate(_list(log.get("runs"), "runs")):
-        _dict(run, f"runs[{i}]")
-        tool = _dict(run.get("tool"), f"runs[{i}].tool")
-        driver = _dict(tool.get("driver"), f"runs[{i}].tool.driver")
-        _str(driver.get("name"), f"runs[{i}].tool.driver.name")
-        if run.get("results") is not None:
-            _list(run["results"], f"runs[{i}].results")
-    return log
-
-
-def dump_log(log: Obj) -> bytes:
-    try:
-        return json.dumps(log, **DUMP_SETTINGS).encode() + b"\n"
-    except UnicodeEncodeError:  # a lone surrogate (a valid JSON escape): keep it an escape
-        return json.dumps(log, **{**DUMP_SETTINGS, "ensure_ascii": True}).encode() + b"\n"
+def matchable(value: str) -> str:
+    """*value* as the fold sees it: a lone surrogate (a valid JSON escape that
+    no UTF-8 directive can name) stands as U+FFFD."""
+    return value if value.isascii() else _LONE_SURROGATE.sub("\ufffd", value)
 
 
 # ---------------------------------------------------------------- mapping
@@ -101,7 +70,10 @@ class Rules:
 
     def __init__(self, tool: Obj):
         extensions = tool.get("extensions")
-        components = [tool["driver"], *(extensions if isinstance(extensions, list) else [])]
+        components = [
+            tool["driver"],
+            *(extensions if isinstance(extensions, list) else []),
+        ]
         self.components: list[Obj] = [c if isinstance(c, dict) else {} for c in components]
         self.tables: list[list[Any]] = [
             c["rules"] if isinstance(c.get("rules"), list) else [] for c in self.components
@@ -112,8 +84,8 @@ class Rules:
                 if isinstance(rule, dict) and isinstance(rule.get("id"), str):
                     self.by_id.setdefault(rule["id"], rule)
 
-    def find(self, result: Obj, rid: str) -> Obj | None:
-        """The result's rule: by `ruleIndex` (or `rule.index`), else by id.
+    def find(self, result: Obj, rid: str | None) -> Obj | None:
+        """The result's rule: by `ruleIndex` (or `rule.index`), else by id (when it has one).
 
         `rule.toolComponent` selects the driver or an extension; without it the
         index is into the driver's rules and the id is looked up everywhere.
@@ -124,12 +96,14 @@ class Rules:
         if isinstance(component, dict):
             table = self._table_of(component)
             if table is None:
-                return self.by_id.get(rid)
+                return None if rid is None else self.by_id.get(rid)
         else:
             table = self.tables[0]
         index = result.get("ruleIndex", ref.get("index"))
         if type(index) is int and 0 <= index < len(table) and isinstance(table[index], dict):
             return table[index]  # type: ignore[no-any-return]
+        if rid is None:
+            return None
         if isinstance(component, dict):
             return next((r for r in table if isinstance(r, dict) and r.get("id") == rid), None)
         return self.by_id.get(rid)
@@ -145,14 +119,14 @@ class Rules:
         )
 
 
-def rule_id(result: Obj) -> str:
-    """The result's `ruleId`, or `rule.id` when `ruleId` is absent."""
+def given_rule_id(result: Obj) -> str | None:
+    """The result's `ruleId`, or `rule.id` when `ruleId` is absent, or None."""
     if "ruleId" in result:
         return _str(result["ruleId"], ".ruleId")
     rule = result.get("rule")
     if isinstance(rule, dict) and isinstance(rule.get("id"), str):
         return str(rule["id"])
-    raise SarifError(': has neither "ruleId" nor "rule.id"')
+    return None
 
 
 def rule_names(rid: str, rule: Obj | None) -> tuple[str, ...]:
@@ -173,9 +147,7 @@ def result_level(result: Obj, rule: Obj | None) -> str:
     level = result.get("level")
     if level is not None:
         if level not in LEVELS:
-            raise SarifError(
-                f".level: {json.dumps(level)} is not one of " + ", ".join(f'"{v}"' for v in LEVELS)
-            )
+            raise SarifError(f".level: {level!r} is not one of " + ", ".join(f'"{v}"' for v in LEVELS))
         return str(level)
     if result.get("kind", "fail") != "fail":
         return "none"
@@ -185,40 +157,50 @@ def result_level(result: Obj, rule: Obj | None) -> str:
 
 
 def uri_to_scope(uri: str, roots: list[str]) -> str:
-    """A path relative to one of `roots` for a `file:` URI or an absolute path under it; else `uri`."""
-    if uri.startswith("file:"):
+    """The scope of a URI reference, percent-decoded.
+
+    A `file:` URI or an absolute path under one of `roots` becomes a path
+    relative to it; a relative reference loses a leading `./`; anything else
+    (another scheme or host, a file outside the roots) is the decoded URI.
+    """
+    try:
         parts = urlsplit(uri)
-        if parts.netloc not in ("", "localhost"):
-            return uri
+    except ValueError:  # e.g. an unclosed "[" where a host belongs
+        return unquote(uri)
+    if parts.scheme == "file" and parts.netloc in ("", "localhost") or not (parts.scheme or parts.netloc):
         path = unquote(parts.path)
-    elif uri.startswith("/"):
-        path = unquote(uri)
-    else:
-        return uri
-    path = posixpath.normpath(path)
-    for root in roots:
-        prefix = root.rstrip("/") + "/"
-        if path.startswith(prefix):
-            return path[len(prefix) :]
-    return uri
+        if not path.startswith("/"):
+            while path.startswith("./"):
+                path = path[2:]
+            return path
+        path = posixpath.normpath(path)
+        for root in roots:
+            prefix = root.rstrip("/") + "/"
+            if path.startswith(prefix):
+                return path[len(prefix) :]
+    return unquote(uri)
 
 
 def resolve_uri(location: Obj, bases: Obj, depth: int = 0) -> str | None:
     """An artifact location's `uri`, resolved through `originalUriBaseIds`.
 
-    A base that is not defined (or has no `uri`) leaves the reference as written.
+    A base that is not defined (or has no `uri`), or that cannot be joined
+    with the reference, leaves the reference as written.
     """
     uri = location.get("uri")
     if not isinstance(uri, str):
         return None
     base_id = location.get("uriBaseId")
-    if not isinstance(base_id, str) or urlsplit(uri).scheme or depth > 8:
+    try:
+        if not isinstance(base_id, str) or urlsplit(uri).scheme or depth > 8:
+            return uri
+        base = bases.get(base_id)
+        base_uri = resolve_uri(base, bases, depth + 1) if isinstance(base, dict) else None
+        if base_uri is None:
+            return uri
+        return urljoin(base_uri if base_uri.endswith("/") else base_uri + "/", uri)
+    except ValueError:
         return uri
-    base = bases.get(base_id)
-    base_uri = resolve_uri(base, bases, depth + 1) if isinstance(base, dict) else None
-    if base_uri is None:
-        return uri
-    return urljoin(base_uri if base_uri.endswith("/") else base_uri + "/", uri)
 
 
 class Scopes:
@@ -243,7 +225,11 @@ class Scopes:
             artifact = physical.get("artifactLocation") if isinstance(physical, dict) else None
             if not isinstance(artifact, dict):
                 continue
-            key = (artifact.get("uri"), artifact.get("uriBaseId"), artifact.get("index"))
+            key = (
+                artifact.get("uri"),
+                artifact.get("uriBaseId"),
+                artifact.get("index"),
+            )
             try:
                 scope = self.cache[key]
             except KeyError:
@@ -258,24 +244,25 @@ class Scopes:
         index = artifact.get("index")
         if "uri" not in artifact and type(index) is int and 0 <= index < len(self.artifacts):
             entry = self.artifacts[index]
-            artifact = entry.get("location", {}) if isinstance(entry, dict) else {}
+            location = entry.get("location") if isinstance(entry, dict) else None
+            artifact = location if isinstance(location, dict) else {}
         uri = resolve_uri(artifact, self.bases)
-        return None if uri is None else uri_to_scope(uri, self.roots)
+        return None if uri is None else matchable(uri_to_scope(uri, self.roots))
 
 
 class Targets:
     """The fold target of each result of one run."""
 
     def __init__(self, run: Obj, roots: list[str]):
-        self.qualifier: str = run["tool"]["driver"]["name"]
+        self.qualifier: str = matchable(run["tool"]["driver"]["name"])
         self.rules = Rules(run["tool"])
         self.scopes = Scopes(run, roots)
-        self.named: dict[tuple[str, int | None], tuple[Obj | None, tuple[str, ...]]] = {}
+        self.named: dict[tuple[str | None, int | None], tuple[Obj | None, tuple[str, ...]]] = {}
 
     def of(self, result: Obj) -> tuple[str, tuple[str, ...]]:
         """The result's SARIF level and names (its scopes are `self.scopes.of(result)`)."""
         _dict(result, "")
-        rid = rule_id(result)
+        rid = given_rule_id(result)
         index = result.get("ruleIndex")
         if "rule" in result or not (index is None or type(index) is int):
             rule, names = self._lookup(result, rid)  # a `rule` reference may name another component
@@ -286,9 +273,15 @@ class Targets:
             rule, names = found
         return result_level(result, rule), names
 
-    def _lookup(self, result: Obj, rid: str) -> tuple[Obj | None, tuple[str, ...]]:
+    def _lookup(self, result: Obj, rid: str | None) -> tuple[Obj | None, tuple[str, ...]]:
         rule = self.rules.find(result, rid)
-        return rule, rule_names(rid, rule)
+        if rid is None:
+            rid = rule.get("id") if rule is not None else None
+            if not isinstance(rid, str):
+                raise SarifError(
+                    ': names no rule: no "ruleId", no "rule.id", and no rule metadata with an "id"'
+                )
+        return rule, tuple(matchable(name) for name in rule_names(rid, rule))
 
 
 def suppressed(result: Obj) -> bool:
@@ -299,15 +292,87 @@ def suppressed(result: Obj) -> bool:
     )
 
 
+def recorded_level(result: Obj) -> str | None:
+    """The level that tarnwick's record in the result says it came in with, if it has one."""
+    props = result.get("properties")
+    record = props.get(OWN) if isinstance(props, dict) else None
+    level = record.get("originalLevel") if isinstance(record, dict) else None
+    return level if level in SEVERITY_OF_LEVEL else None
+
+
+def _remove_own_suppression(result: Obj) -> None:
+    entries = result.get("suppressions")
+    if not isinstance(entries, list):
+        return
+    others = [
+        s
+        for s in entries
+        if not (isinstance(s, dict) and isinstance(s.get("properties"), dict) and OWN in s["properties"])
+    ]
+    if len(others) < len(entries):
+        if others:
+            result["suppressions"] = others
+        else:
+            del result["suppressions"]
+
+
 def mark(result: Obj, level: str, folded: Folded) -> None:
-    """Write a fold into the result: new level, notes and original level, suppression."""
+    """Write a fold into the result: new level, notes and original level, suppression.
+
+    The suppression a previous run added is replaced, not added to."""
     new, dropped, notes = folded
     props = _dict(result.setdefault("properties", {}), ".properties")
-    props["tarnwick"] = {"originalLevel": level, "notes": list(notes)}
+    props[OWN] = {"originalLevel": level, "notes": list(notes)}
     result["level"] = LEVEL_OF_SEVERITY[new]
+    _remove_own_suppression(result)
     if dropped:
-        entry = {"kind": "external", "justification": "; ".join(notes) or DEFAULT_JUSTIFICATION}
+        entry = {
+            "kind": "external",
+            "justification": "; ".join(notes) or DEFAULT_JUSTIFICATION,
+            "properties": {OWN: True},
+        }
         _list(result.setdefault("suppressions", []), ".suppressions").append(entry)
+
+
+def unmark(result: Obj, level: str) -> None:
+    """Take a previous run's fold out of a result that this run leaves as it came in."""
+    result["level"] = level
+    props = result["properties"]
+    del props[OWN]
+    if not props:
+        del result["properties"]
+    _remove_own_suppression(result)
+
+
+def reindex(run: Obj, moved: dict[int, int], count: int) -> None:
+    """After results were removed from `run`, point every `resultIndex` in it at its result's new place.
+
+    `moved` maps the old index of each kept result to its new one; `count` is
+    the old number of results. An array element whose `resultIndex` points at
+    a removed result is removed with it; any other such `resultIndex` is
+    deleted. Indices that pointed at no result stay as they are. The walk uses
+    its own stack, so nesting depth costs memory, not recursion.
+    """
+
+    def gone(node: Any) -> bool:
+        index = node.get("resultIndex") if isinstance(node, dict) else None
+        return type(index) is int and 0 <= index < count and index not in moved
+
+    stack: list[Any] = [value for key, value in run.items() if key != "results"]
+    stack += run["results"]
+    while stack:
+        node = stack.pop()
+        if isinstance(node, list):
+            node[:] = [item for item in node if not gone(item)]
+            stack += node
+        elif isinstance(node, dict):
+            index = node.get("resultIndex")
+            if type(index) is int and 0 <= index < count:
+                if index in moved:
+                    node["resultIndex"] = moved[index]
+                else:
+                    del node["resultIndex"]
+            stack += node.values()
 
 
 # ---------------------------------------------------------------- the fold
@@ -328,12 +393,17 @@ def name_candidates(directives: list[Directive], names: tuple[str, ...], qualifi
 
 
 def fold_log(
-    log: Obj, directives: list[Directive], *, roots: list[str], remove_dropped: bool = False
+    log: Obj,
+    directives: list[Directive],
+    *,
+    roots: list[str],
+    remove_dropped: bool = False,
 ) -> list[str]:
     """Fold every result of `log` in place; return the severities that still count for a gate.
 
     Results at level "none" pass untouched; results that no directive changes
-    keep their JSON as it was.
+    keep their JSON as it was, or, folded by an earlier run, go back to the
+    level they came in with.
     """
     remaining: list[str] = []
     for i, run in enumerate(log["runs"]):
@@ -342,12 +412,14 @@ def fold_log(
             continue
         targets = Targets(run, roots)
         candidates: dict[tuple[str, ...], list[Directive]] = {}
-        kept: list[Any] = []
+        moved: dict[int, int] = {}
         for j, result in enumerate(results):
             try:
                 level, names = targets.of(result)
+                recorded = recorded_level(result)
+                level = recorded or level
                 if level == "none":
-                    kept.append(result)
+                    moved[j] = len(moved)
                     continue
                 severity = SEVERITY_OF_LEVEL[level]
                 some = candidates.get(names)
@@ -356,19 +428,28 @@ def fold_log(
                 folded: Folded = (severity, False, [])
                 if some:
                     scopes = targets.scopes.of(result)
-                    folded = lint_fold(severity, some, names, qualifier=targets.qualifier, scopes=scopes)
+                    folded = lint_fold(
+                        severity,
+                        some,
+                        names,
+                        qualifier=targets.qualifier,
+                        scopes=scopes,
+                    )
                 new, dropped, notes = folded
                 if new != severity or dropped or notes:
                     mark(result, level, folded)
+                elif recorded:
+                    unmark(result, level)
             except SarifError as exc:
                 raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
             if dropped and remove_dropped:
                 continue
-            kept.append(result)
+            moved[j] = len(moved)
             if not dropped and not ("suppressions" in result and suppressed(result)):
                 remaining.append(new)
-        if remove_dropped:
-            run["results"] = kept
+        if len(moved) < len(results):
+            run["results"] = [results[j] for j in moved]
+            reindex(run, moved, len(results))
     return remaining
 
 
@@ -378,72 +459,3 @@ def gate(remaining: list[str], fail_on: str | None) -> int:
         return 0
     limit = RANK[SEVERITY_OF_LEVEL.get(fail_on, fail_on)]
     return int(any(RANK[s] <= limit for s in remaining))
-
-
-# ---------------------------------------------------------------- the command
-
-
-# tarnwick.cli imports this module to register the command, so the helpers
-# it shares are imported when they are used.
-
-
-def add_parser(subparsers: Any) -> None:
-    """Register `tarnwick sarif` (a registrar of `tarnwick.cli._COMMANDS`)."""
-    from tarnwick.cli import add_values_option, set_command
-
-    p = subparsers.add_parser(
-        "sarif",
-        help="apply directives to a SARIF 2.1.0 log",
-        description="Fold every result of a SARIF 2.1.0 log with lint directives and write the log "
-        "to stdout. Names: rule id and rule name; kind: the tool's driver name; scopes: the "
-        "result's file paths, relative to --root. Exit status: 0, or 1 when results at or above "
-        "--fail-on remain; 2 for a bad -D value or a bad log.",
-    )
-    p.add_argument("log", nargs="?", default="-", help="the SARIF log to read (default: - for stdin)")
-    add_values_option(p, "an inline directive or @FILE (@- for stdin when the log is a file); repeatable")
-    p.add_argument(
-        "--fail-on",
-        choices=("error", "warning", "note", "info"),
-        help="exit 1 when a result at or above this level remains (info and note are the same)",
-    )
-    p.add_argument(
-        "--root", default=".", help="file paths under this directory become relative to it (default: .)"
-    )
-    p.add_argument(
-        "--remove-dropped",
-        action="store_true",
-        help="leave dropped results out of the output instead of marking them suppressed",
-    )
-    set_command(p, run)
-
-
-def run(args: argparse.Namespace) -> int:
-    from tarnwick.cli import expand_values, usage_error
-
-    from_stdin = args.log == "-"
-    if from_stdin and "@-" in args.values:
-        usage_error(args, "-D @-: standard input already carries the SARIF log; put the directives in a file")
-    directives = [d for _, ds in expand_values(args, args.values) for d in ds]
-    name = "<stdin>" if from_stdin else args.log
-    try:
-        if from_stdin:
-            data = sys.stdin.buffer.read()
-        else:
-            with open(args.log, "rb") as f:
-                data = f.read()
-        log = load_log(data)
-        root = os.path.abspath(args.root)
-        roots = list(dict.fromkeys([root, os.path.realpath(root)]))
-        remaining = fold_log(log, directives, roots=roots, remove_dropped=args.remove_dropped)
-    except OSError as exc:
-        return _fail(f"{name}: {exc.strerror or exc}")
-    except SarifError as exc:
-        return _fail(f"{name}: {exc}")
-    sys.stdout.buffer.write(dump_log(log))
-    sys.stdout.buffer.flush()
-    return gate(remaining, args.fail_on)
-
-
-def _fail(message: str) -> int:
-    print(f"tarnwick sarif: error: {message}", file=sys.stderr)
-    return 2

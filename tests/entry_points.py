@@ -8,6 +8,7 @@ PARAMS = {  # entry -> (required, keyword-only), in declaration order
     "parse": (("spec",), ("actions",)),
     "glob_match": (("pattern", "text"), ()),
     "expand": (("value",), ("actions",)),
+    "expand_sourced": (("value",), ("actions",)),
     "lint_fold": (("current", "directives", "names"), ("qualifier", "scopes")),
     "lint_settings": (("directives",), ()),
     "Directive.matches": (("names",), ("qualifier", "scopes")),

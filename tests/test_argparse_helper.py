@@ -41,13 +41,7 @@ def test_files_and_inline_values_interleave(rules):
 
 @pytest.mark.parametrize(
     ("value", "actions"),
-    [
-        ("@bad.txt", None),
-        ("allow:<>x", None),
-        ("@missing.txt", None),
-        ("deny:b", {"allow"}),
-        ("@rules.txt", set()),
-    ],
+    [("@bad.txt", None), ("@missing.txt", None), ("deny:b", {"allow"}), ("@rules.txt", set())],
 )
 def test_directive_error_is_a_usage_error(rules, capsys, value, actions):
     with pytest.raises(DirectiveError) as expected:
@@ -87,6 +81,6 @@ def test_at_fromfile_prefix_is_refused(prefix, refused):
     if refused:
         with pytest.raises(ValueError, match="fromfile_prefix_chars"):
             add_directive_option(parser)
-        assert "-D" not in parser._option_string_actions
     else:
         add_directive_option(parser)
+    assert ("-D" in parser._option_string_actions) is not refused

@@ -1,6 +1,7 @@
 """The `tarnwick` command, driven as a subprocess the way a user runs it."""
 
 import json
+import os
 import shutil
 import subprocess
 import sys
@@ -17,6 +18,7 @@ suppress:<py>unused-*@tests/*=fixtures
 de-escalate:line-too-long=legacy
 escalate:*except*
 note:*=seen
+set:max-line=100
 """
 
 
@@ -32,18 +34,19 @@ def tool(tmp_path):
     return run
 
 
-@pytest.mark.parametrize("command", ["check", "explain", "glob", None])
+@pytest.mark.parametrize("command", ["check", "explain", "glob", "sarif", None])
 def test_help(tool, command):
     run = tool(*[command] if command else [], "--help")
     assert run.returncode == 0 and run.stdout.startswith(f"usage: tarnwick {command or ''}")
 
 
 def test_check_prints_directives_with_their_value(tool):
-    run = tool("check", "-D", "@rules.txt", "-D", " allow : x ", "-D", "@-", stdin="# nothing\n")
+    run = tool("check", "-D", "@rules.txt", "-D", " allow : x ", "-D", "@-", stdin="note:x=\x1b[2J\rhidden\n")
     assert run.returncode == 0 and run.stderr == ""
     assert run.stdout == (
         "-D @rules.txt\n  suppress:<py>unused-*@tests/*=fixtures\n  de-escalate:line-too-long=legacy\n"
-        "  escalate:*except*\n  note:*=seen\n-D  allow : x \n  allow:x\n-D @-\n  (no directives)\n"
+        "  escalate:*except*\n  note:*=seen\n  set:max-line=100\n-D  allow : x \n  allow:x\n"
+        '-D @-\n  "note:x=\\u{1b}[2J\\rhidden"\n'  # control characters escaped, as in messages
     )
 
 
@@ -84,6 +87,7 @@ def test_check_json(tool):
         (["--severity", "info", "--name", "x", "--drop", "v"], "--step and --drop need --ladder"),
         (["--severity", "info", "--name", "x", "--ladder", "a", "--step", "v=2147483648"], "argument --step: expected VERB=N"),
         (["--severity", "info"], "the following arguments are required: --name"),
+        (["-D", "supress:x", "--severity", "info", "--name", "x"], 'unknown action "supress"; allowed: ["de-escalate"'),
     ],
 )
 def test_explain_usage_errors_exit_2(tool, args, message):
@@ -110,8 +114,14 @@ def test_explain_agrees_with_lint_fold(tool, tmp_path, severity, names, kind, sc
     assert tuple(report["result"]) == lint_fold(severity, directives, names, qualifier=kind, scopes=scopes)
     human = tool(*args).stdout
     assert human.splitlines()[-1] == f"folded: {tuple(report['result'])!r}"
-    for row in report["directives"]:
+    for row, d in zip(report["directives"], directives, strict=True):
         assert row["matched"] == (row["effect"] is not None) == (not row["why_not"])
+        if row["matched"]:  # the verb's effect is what lint_fold does with the directive alone
+            effect = row["effect"]
+            alone = ({-1: "error", 0: "warning", 1: "info"}[effect["step"]], effect["drops"], [d.note] if d.note else [])
+            assert lint_fold("warning", [d], names, qualifier=kind, scopes=scopes) == alone
+        assert ("action" in row["why_not"]) == (row["directive"]["action"] == "set")
+    assert "setting: set:max-line=100\n  action: a setting (set:KEY=VALUE); settings never take part" in human
 
 
 def test_explain_says_why_not(tool):
@@ -163,3 +173,41 @@ def test_console_script():
         pytest.skip("the tarnwick script is not installed next to this interpreter")
     run = subprocess.run([script, "glob", "a*", "abc"], capture_output=True, text=True)
     assert (run.returncode, run.stdout) == (0, "match     abc\n")
+
+
+@pytest.mark.parametrize(
+    "args",
+    [["check", "-D", "@many.txt"], ["check", "-D", "@many.txt", "--json"], ["explain", "-D", "@many.txt",
+     "--severity", "info", "--name", "x"], ["glob", "*", "x"], ["sarif", "-D", "note:*=n", "log.sarif"]],
+)
+def test_output_that_cannot_be_written_is_one_line_and_never_success(tmp_path, args):
+    (tmp_path / "many.txt").write_text("note:*=n\n" * 5_000, encoding="utf-8")
+    log = {"version": "2.1.0", "runs": [{"tool": {"driver": {"name": "t"}}, "results": [{"ruleId": "x"}] * 5_000}]}
+    (tmp_path / "log.sarif").write_text(json.dumps(log), encoding="utf-8")
+    command = [sys.executable, "-m", "tarnwick", *args]
+    read, write = os.pipe()
+    os.close(read)  # the reader has gone before the first write
+    with os.fdopen(write, "wb") as closed, open("/dev/full", "wb") as full:
+        for stdout, status, message in [(closed, 141, "standard output was closed before all output was written"),
+                                        (full, 2, "writing standard output: No space left on device")]:
+            run = subprocess.run(command, cwd=tmp_path, stdout=stdout, stderr=subprocess.PIPE, text=True)
+            assert (run.returncode, run.stderr) == (status, f"tarnwick {args[0]}: error: {message}\n")
+
+
+@pytest.mark.parametrize(
+    ("args", "env", "status", "out"),
+    [
+        ([b"check", b"-D", b"allow:caf\xe9"], {}, 2, b'argument -D: not valid UTF-8: "allow:caf\\xe9"'),
+        ([b"check", b"-D", b"@caf\xe9.txt"], {}, 2, b'argument -D: not valid UTF-8: "@caf\\xe9.txt"'),
+        ([b"explain", b"--severity", b"info", b"--name", b"\xff"], {}, 2, b'argument --name: not valid UTF-8: "\\xff"'),
+        ([b"glob", b"*", b"\xff"], {}, 2, b'argument TEXT: not valid UTF-8: "\\xff"'),
+        ([b"sarif", b"--root", b"\xff", b"caf\xe9.sarif"], {}, 2, b"caf\\xe9.sarif: No such file or directory"),
+        # valid UTF-8 that a C locale decoded as ASCII is taken as the UTF-8 it is
+        ([b"check", b"-D", b"allow:caf\xc3\xa9"], {"LC_ALL": "C", "PYTHONUTF8": "0"}, 0, b"  allow:caf\xc3\xa9\n"),
+        ([b"glob", b"caf*", "café".encode()], {"LC_ALL": "C", "PYTHONUTF8": "0"}, 0, "match     café".encode()),
+    ],
+)
+def test_arguments_that_are_not_utf8(tmp_path, args, env, status, out):
+    run = subprocess.run([sys.executable, "-m", "tarnwick", *args], cwd=tmp_path, capture_output=True,
+                         env={**os.environ, **env})
+    assert run.returncode == status and out in (run.stdout if status == 0 else run.stderr.splitlines()[-1])

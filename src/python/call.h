@@ -90,7 +90,7 @@ class Call {
     }
     // `n` null items (n <= N, on an empty buffer).
     void fill_null(std::size_t n) {
-      std::memset(static_cast<void*>(data_), 0, n * sizeof(T));
+      for (std::size_t i = 0; i < n; ++i) data_[i] = nullptr;
       size_ = n;
     }
     std::size_t size() const { return size_; }

@@ -1,6 +1,6 @@
 // The extension module `_tarnwick`: multi-phase initialisation with a single
 // exec step that registers, in order, every public name and lists it in
-// `__all__`.
+// `__all__` (all but expand_sourced, a helper for the package's own tools).
 #include <Python.h>
 
 #include "python/directive_type.h"
@@ -26,6 +26,7 @@ PyObject* shared(PyObject* borrowed) {
 struct Registration {
   const char* name;
   PyObject* (*make)(PyObject* module);  // a new reference, or null
+  bool listed = true;                   // in `__all__`
 };
 
 const Registration kRegistrations[] = {
@@ -37,16 +38,11 @@ const Registration kRegistrations[] = {
     {"Directive", [](PyObject*) { return shared(directive_type()); }},
     {"Ladder", [](PyObject*) { return shared(ladder_type()); }},
     {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
-};
-
-// Outside `__all__`: the sanitizer self-check of canary builds.
-int add_canary([[maybe_unused]] PyObject* module) {
-#ifdef TARNWICK_CANARY
-  Ref canary(function(module, &kCanaryDef));
-  if (!canary || PyModule_AddObjectRef(module, kCanaryDef.ml_name, canary.get()) < 0) return -1;
+    {"expand_sourced", [](PyObject* m) { return function(m, &kExpandSourcedDef); }, false},
+#ifdef TARNWICK_CANARY  // the sanitizer self-check, see canary.cpp
+    {"_canary", [](PyObject* m) { return function(m, &kCanaryDef); }, false},
 #endif
-  return 0;
-}
+};
 
 int exec_module(PyObject* module) {
   Ref all(PyList_New(0));
@@ -55,11 +51,11 @@ int exec_module(PyObject* module) {
     Ref object(r.make(module));
     Ref name(object ? PyUnicode_FromString(r.name) : nullptr);
     if (!name || PyModule_AddObjectRef(module, r.name, object.get()) < 0 ||
-        PyList_Append(all.get(), name.get()) < 0) {
+        (r.listed && PyList_Append(all.get(), name.get()) < 0)) {
       return -1;
     }
   }
-  return add_canary(module);
+  return 0;
 }
 
 PyModuleDef_Slot kSlots[] = {

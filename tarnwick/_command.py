@@ -1,0 +1,265 @@
+"""What every ``tarnwick`` command shares: registration, arguments, ``-D``
+values, output, and the one exit path.
+
+- A command module has a ``register(subparsers)`` function that calls
+  :func:`add_command` with the function that runs it; ``run(args)`` returns
+  the exit status.
+- Every argument is UTF-8 text unless its ``type`` says otherwise
+  (:func:`path` for file names): see :class:`CommandParser`.
+- ``-D`` values: :func:`add_values_option` collects them raw; after parsing,
+  :func:`expand_values` expands them value by value, and :func:`directives`
+  expands all of them or stops with a usage error.
+- Expected failures raise :class:`CommandError` (one line, a status) or call
+  :func:`usage_error`; :func:`run_command` turns them, and failures writing
+  standard output, into one line on stderr and the documented exit status.
+  Anything else is a bug and keeps its traceback.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import sys
+from collections.abc import Callable, Iterable, Iterator
+from typing import Any, NoReturn
+
+from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
+from tarnwick._tarnwick import Directive, DirectiveError, expand, parse
+
+EXIT_USAGE = 2  # also: a bad input file and failures reading or writing
+EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
+EXIT_INTERRUPTED = 130  # 128 + SIGINT
+
+Run = Callable[[argparse.Namespace], int]
+
+
+class CommandError(Exception):
+    """An expected failure of a command: *message* becomes one line on stderr,
+    ``tarnwick COMMAND: error: MESSAGE``, and the exit status is *status*."""
+
+    def __init__(self, message: str, status: int = EXIT_USAGE):
+        super().__init__(message)
+        self.message = message
+        self.status = status
+
+
+# ---------------------------------------------------------------- arguments
+
+
+def _shown_bytes(raw: bytes) -> str:
+    return '"' + raw.decode("utf-8", "backslashreplace").replace('"', '\\"') + '"'
+
+
+def text(arg: str) -> str:
+    """Argument type of every argument that is text (the default, see
+    :class:`CommandParser`). Python decodes the command line with the locale's
+    encoding; bytes it could not decode come back as the UTF-8 they were meant
+    as, and an argument that is not UTF-8 at all is a usage error."""
+    if arg.isascii():
+        return arg
+    try:
+        arg.encode("utf-8")
+        return arg
+    except UnicodeEncodeError:
+        pass
+    raw = os.fsencode(arg)
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        raise argparse.ArgumentTypeError(f"not valid UTF-8: {_shown_bytes(raw)}") from None
+
+
+def path(arg: str) -> str:
+    """Argument type of a file name: taken as the operating system gives it."""
+    return arg
+
+
+class CommandParser(argparse.ArgumentParser):
+    """An argument parser whose arguments are :func:`text` unless they say otherwise."""
+
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        self.register("type", None, text)
+
+
+def usage_error(args: argparse.Namespace, message: str) -> NoReturn:
+    """Report *message* as a usage error of the running command: usage line and
+    ``tarnwick CMD: error: MESSAGE`` on stderr, exit status 2."""
+    parser: argparse.ArgumentParser = args.command_parser
+    parser.error(one_line(message))
+
+
+def add_command(subparsers: Any, name: str, run: Run, **kwargs: Any) -> CommandParser:
+    """Add command *name* (keyword arguments as for ``add_parser``); ``main``
+    calls ``run(args)`` when it is chosen and exits with what it returns."""
+    parser: CommandParser = subparsers.add_parser(name, **kwargs)
+    parser.set_defaults(run=run, command_parser=parser)
+    return parser
+
+
+def split_list(arg: str) -> list[str]:
+    """Argument type of a comma-separated list: ``"a, b,c"`` -> ``["a", "b", "c"]``."""
+    return [item.strip() for item in text(arg).split(",") if item.strip()]
+
+
+def add_json_flag(parser: argparse.ArgumentParser) -> None:
+    """Add ``--json`` (``args.json``): print one JSON document instead of text."""
+    parser.add_argument(
+        "--json",
+        action="store_true",
+        help="print one JSON document on stdout instead of text",
+    )
+
+
+# ---------------------------------------------------------------- -D values
+
+
+def add_values_option(parser: argparse.ArgumentParser, help: str) -> None:
+    """The repeatable ``-D VALUE`` of every command, collected raw in ``args.values``.
+
+    Values are expanded after parsing, once the command knows which actions
+    it allows (``check --actions`` may follow the values)."""
+    parser.add_argument("-D", dest="values", action="append", default=[], metavar="VALUE", help=help)
+
+
+def expand_values(
+    values: Iterable[str], actions: set[str] | frozenset[str] | None = None
+) -> Iterator[tuple[str, list[Directive], str | None]]:
+    """Expand the values one by one, when asked for: each value with its
+    directives and ``None``, or with ``[]`` and the error message."""
+    for value in values:
+        try:
+            yield value, expand(value, actions=actions), None
+        except DirectiveError as exc:
+            yield value, [], str(exc)
+
+
+def directives(args: argparse.Namespace, *, lint: bool) -> list[Directive]:
+    """The directives of every ``-D`` value in order; the first value that fails is a usage error.
+
+    With *lint*, every action must be a lint verb (any case, hyphens ignored);
+    another action is refused with the module's own message."""
+    found: list[Directive] = []
+    for _, ds, error in expand_values(args.values):
+        if error is not None:
+            usage_error(args, error)
+        found += ds
+    if lint:
+        for d in found:
+            if lint_verb(d.action) is None:
+                try:
+                    parse(f"{d.action}:x", actions=LINT_SPELLINGS)
+                except DirectiveError as exc:
+                    usage_error(args, str(exc))
+    return found
+
+
+# ---------------------------------------------------------------- output
+
+
+def print_json(data: Any) -> None:
+    """Write *data* to stdout as indented JSON (non-ASCII kept as is)."""
+    json.dump(data, sys.stdout, indent=2, ensure_ascii=False)
+    sys.stdout.write("\n")
+
+
+def quoted(value: str) -> str:
+    """*value* in the quoted form of the module's messages (``"a\\u{1b}b"``).
+
+    The module shows a text in that form only inside messages, and a refused
+    action lists the allowed ones in it, so one allowed action gives exactly it."""
+    token = "b" if value == "a" else "a"
+    try:
+        parse(f"{token}:x", actions=frozenset([value]))
+    except DirectiveError as exc:
+        return str(exc).split("; allowed: [", 1)[1][:-1]
+    raise AssertionError("unreachable: the token is never the allowed action")
+
+
+def shown(value: str) -> str:
+    """*value* for text output: as it is when every character prints as itself,
+    else quoted, so that a rules file cannot move the cursor, rewrite a line of a
+    terminal or CI log, or reorder text (a shown text never starts with ``"``)."""
+    return value if value.isprintable() and not value.startswith('"') else quoted(value)
+
+
+def one_line(message: str) -> str:
+    """*message* with every character that does not print as itself (a line
+    break, a control character) written as the quoted form writes it."""
+    if message.isprintable():
+        return message
+    return "".join(
+        c if c.isprintable() else f"\\u{{{ord(c):x}}}" if "\ud800" <= c <= "\udfff" else quoted(c)[1:-1]
+        for c in message
+    )
+
+
+def directive_json(directive: Directive) -> dict[str, str | None]:
+    """A directive as a JSON-ready object: its canonical ``text`` and its fields."""
+    return {
+        "text": str(directive),
+        "action": directive.action,
+        "kind": directive.kind,
+        "name": directive.name,
+        "path": directive.path,
+        "note": directive.note,
+    }
+
+
+# ---------------------------------------------------------------- the exit path
+
+
+def use_utf8_streams() -> None:
+    """Write UTF-8, as every input of tarnwick is, whatever the locale says."""
+    for stream in (sys.stdout, sys.stderr):
+        reconfigure = getattr(stream, "reconfigure", None)
+        if reconfigure is not None:
+            reconfigure(encoding="utf-8")
+
+
+def _discard_stdout() -> None:
+    """Send what is still buffered for stdout nowhere, so the interpreter's
+    final flush does not fail a second time."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError, AttributeError):
+        pass
+
+
+def _report(args: argparse.Namespace, message: str) -> None:
+    try:
+        print(f"{args.command_parser.prog}: error: {one_line(message)}", file=sys.stderr, flush=True)
+    except (OSError, ValueError):
+        pass  # stderr is gone too: the exit status is all that is left
+
+
+def run_command(args: argparse.Namespace) -> int:
+    """Run the chosen command and return its exit status.
+
+    Commands turn failures reading their own inputs into ``CommandError``;
+    an ``OSError`` that reaches this point came from writing standard output.
+    """
+    if sys.stdout is None:  # started with standard output closed
+        _report(args, "standard output is closed")
+        return EXIT_USAGE
+    try:
+        status: int = args.run(args)
+        sys.stdout.flush()
+        return status
+    except CommandError as exc:
+        _report(args, exc.message)
+        return exc.status
+    except BrokenPipeError:
+        _discard_stdout()
+        _report(args, "standard output was closed before all output was written")
+        return EXIT_BROKEN_PIPE
+    except OSError as exc:
+        _discard_stdout()
+        _report(args, f"writing standard output: {exc.strerror or exc}")
+        return EXIT_USAGE
+    except KeyboardInterrupt:
+        _discard_stdout()
+        return EXIT_INTERRUPTED

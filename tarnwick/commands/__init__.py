@@ -1,0 +1,1 @@
+"""The commands of ``tarnwick``, one module each; ``tarnwick.cli`` lists them."""
