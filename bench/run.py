@@ -252,6 +252,9 @@ def main():
     print(f"CPython {sys.version.split()[0]}; times are the best of {REPEATS} runs")
     floor = floor_ns(number)
     print(f"\nfloor: len(s) = {floor:.1f} ns\n")
+    print("Small calls against their targets (binding is most of their cost):\n")
+    print_small_calls(number, instructions=False)
+    print()
 
     print("| glob_match | ns/call | x floor | fnmatchcase ns | x fnmatchcase |")
     print("|---|---:|---:|---:|---:|")
