@@ -1,6 +1,7 @@
 #include "python/call.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 
 namespace tarnwick::py {
@@ -74,6 +75,7 @@ Signature::Signature(const char* function, std::initializer_list<const char*> na
       keyword_only = true;
       continue;
     }
+    if (count_ == kMaxParams) std::abort();  // a signature longer than any entry point has
     names_[count_++] = name;
     if (!keyword_only) positional_ = count_;
   }

@@ -5,7 +5,9 @@
 // something: an attribute lookup, `__index__`, `__iter__` and `__next__`,
 // `__eq__` and `__hash__` of a str subclass inside a set or dict lookup, a
 // property on a metaclass, a finalizer run by a decref or by the garbage
-// collection that any new list or tuple may start. That code may drop the
+// collection that any new list or tuple may start, and a signal handler or
+// another thread while `expand` waits for input without the interpreter
+// lock. That code may drop the
 // last reference to anything and may return anything. So, in every entry
 // point:
 //   - nothing borrowed is used after such a call: every object the call
