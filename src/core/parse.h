@@ -45,12 +45,4 @@ std::string unescape(std::string_view text);
 
 Result<Directive, ParseError> parse_as(std::string_view spec);
 
-// The former spelling, kept only until the directive sources call
-// parse_as(spec) directly.
-template <class A>
-  requires std::same_as<A, std::string>
-Result<Directive, ParseError> parse_as(std::string_view spec) {
-  return parse_as(spec);
-}
-
 }  // namespace tarnwick

@@ -28,7 +28,7 @@ Outcome parse_str(std::string_view text, std::string_view file, DirectiveSink& s
     if (line.ends_with('\r')) line.remove_suffix(1);
     line = unicode::trim(line);
     if (line.empty() || line.front() == '#') continue;
-    auto parsed = parse_as<std::string>(line);
+    auto parsed = parse_as(line);
     if (!parsed) return SourceError{SourceError::Parse{std::string(file), number, parsed.error()}};
     if (!sink.accept(std::move(parsed.value()), Origin{file, number})) return std::nullopt;
   }
