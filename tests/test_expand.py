@@ -2,9 +2,11 @@
 
 import json
 import os
+import select
+import signal
 import subprocess
-import time
 import sys
+import time
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -128,7 +130,6 @@ def test_missing_file_and_directory(tmp_path, monkeypatch):
     # the path is verbatim: a leading blank is part of the file name; before the "@" it makes an inline value
     assert [fields(d) for d in tw.expand("@ rules.txt")] == [("deny", None, "y", None, None)]
     assert error_of(" @rules.txt") == "<inline>: " + NO_COLON
-    assert tw.expand("@/dev/null") == []
 
 
 def test_empty_path_and_path_with_nul():
@@ -156,30 +157,16 @@ def test_permission_denied(tmp_path, monkeypatch):
         p.chmod(0o600)
 
 
-@pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="no FIFOs")
-def test_fifo_is_read_to_end(tmp_path):
-    fifo = tmp_path / "pipe"
-    os.mkfifo(fifo)
-    # the writer must be another process: expand keeps the interpreter lock while reading
-    code = "import sys; f = open(sys.argv[1], 'wb'); f.write(b'allow:a\\n'); f.flush(); f.write(b'deny:b'); f.close()"
-    writer = subprocess.Popen([sys.executable, "-c", code, str(fifo)])
-    try:
-        out = tw.expand(f"@{fifo}")
-    finally:
-        writer.wait(timeout=60)
-    assert [fields(d) for d in out] == [("allow", None, "a", None, None), ("deny", None, "b", None, None)]
-
-
 # ---------------------------------------------------------------- @- (stdin)
 
-STDIN_SCRIPT = """
-import json
+EXPAND_SCRIPT = """
+import json, sys
 from tarnwick import _tarnwick as tw
 try:
-    out = {"ok": [[d.action, d.kind, d.name, d.path, d.note] for d in tw.expand("@-")]}
+    out = {"ok": [[d.action, d.kind, d.name, d.path, d.note, origin] for d, origin in tw.expand_sourced(sys.argv[1])]}
 except tw.DirectiveError as e:
     out = {"err": e.args[0]}
-print(json.dumps(out))
+print(json.dumps(out), flush=True)
 """
 
 
@@ -187,7 +174,7 @@ ENV = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(os.path.abspat
 
 
 def run_stdin(tmp_path, data):
-    proc = subprocess.run([sys.executable, "-c", STDIN_SCRIPT], input=data, cwd=tmp_path,
+    proc = subprocess.run([sys.executable, "-c", EXPAND_SCRIPT, "@-"], input=data, cwd=tmp_path,
                           env=ENV, capture_output=True, timeout=120)
     assert proc.returncode == 0, proc.stderr.decode(errors="replace")
     return json.loads(proc.stdout)
@@ -198,7 +185,8 @@ def run_stdin(tmp_path, data):
     (b"allow:a\n\n# c\n\ndeny:b\n\nallow:\nallow:\n", {"err": "<stdin>:7: " + EMPTY_NAME}),
     (b"allow:a\n\xff\n", {"err": "<stdin>: " + NOT_UTF8}),
     (BOM + b"allow:a\r\n# c\r\ndeny:<k>b@p=n\r\nwarn:c", {"ok": [
-        ["allow", None, "a", None, None], ["deny", "k", "b", "p", "n"], ["warn", None, "c", None, None]]}),
+        ["allow", None, "a", None, None, ["<stdin>", 1]], ["deny", "k", "b", "p", "n", ["<stdin>", 3]],
+        ["warn", None, "c", None, None, ["<stdin>", 4]]]}),
 ])
 def test_stdin(tmp_path, data, expected):
     assert run_stdin(tmp_path, data) == expected
@@ -306,3 +294,175 @@ def test_a_large_file_of_blank_lines_is_empty(tmp_path):
     rules = tmp_path / "blank.txt"
     rules.write_bytes(b"\n" * 20_000_000)
     assert tw.expand(f"@{rules}") == []
+
+
+# ---------------------------------------------------------------- expand_sourced
+
+def test_expand_sourced_pairs_each_directive_with_its_origin(rules):
+    body = "# c\nallow:a\n\n  deny:b\n"
+    rules(body)
+    got = tw.expand_sourced("@rules.txt", actions={"allow", "deny"})
+    assert [(str(d), origin) for d, origin in got] == [("allow:a", ("rules.txt", 2)), ("deny:b", ("rules.txt", 4))]
+    assert [fields(d) for d, _ in got] == [fields(d) for d in tw.expand("@rules.txt")]
+    assert [(str(d), origin) for d, origin in tw.expand_sourced("allow:x")] == [("allow:x", None)]
+    for value, kw in [("@rules.txt", {"actions": {"allow"}}), ("allow:", {}), ("@nope", {})]:
+        with pytest.raises(tw.DirectiveError) as ei:
+            tw.expand_sourced(value, **kw)
+        assert ei.value.args == (error_of(value, **kw),)
+    assert "expand_sourced" not in tw.__all__
+
+
+# ---------------------------------------------------------------- sources that never end
+
+needs_fifo = pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="no FIFOs")
+
+
+def start_child(script, *args, **kw):
+    return subprocess.Popen([sys.executable, "-c", script, *args], stdout=subprocess.PIPE,
+                            env=ENV, text=True, **kw)
+
+
+def line_within(proc, seconds):
+    """The child's next output line, or None when it says nothing for `seconds`."""
+    ready, _, _ = select.select([proc.stdout], [], [], seconds)
+    return proc.stdout.readline().strip() if ready else None
+
+
+@pytest.fixture
+def fifo(tmp_path):
+    path = tmp_path / "pipe"
+    os.mkfifo(path)
+    return path
+
+
+# Part of the data, then (after a pause) the rest: the euro sign is cut in two.
+DATA = "allow:a\ndeny:€\n".encode()
+DATA_OUT = ["allow:a", "deny:€"]
+
+
+def write_in_two(write):
+    write(DATA[:-2])
+    time.sleep(0.1)
+    write(DATA[-2:])
+
+
+WORKERS_SCRIPT = """
+import json, sys, threading, time
+from tarnwick import _tarnwick as tw
+results = []
+workers = [threading.Thread(target=lambda: results.append([str(d) for d in tw.expand(sys.argv[1])]))
+           for _ in range(int(sys.argv[2]))]
+for w in workers:
+    w.start()
+gaps, last = [], time.monotonic()
+for _ in range(10):
+    time.sleep(0.05)
+    now = time.monotonic()
+    gaps.append(now - last)
+    last = now
+print(max(gaps), flush=True)
+for w in workers:
+    w.join()
+print(json.dumps(sorted(results)), flush=True)
+"""
+
+
+@needs_fifo
+@pytest.mark.parametrize("blocked_in", ["open", "read", "stdin"])
+def test_other_threads_run_while_a_source_blocks(fifo, blocked_in):
+    # Two workers on standard input: one reads it all, the other finds its end.
+    workers = 2 if blocked_in == "stdin" else 1
+    keep_open = os.open(fifo, os.O_RDWR) if blocked_in == "read" else None
+    proc = start_child(WORKERS_SCRIPT, "@-" if blocked_in == "stdin" else f"@{fifo}", str(workers),
+                       stdin=subprocess.PIPE if blocked_in == "stdin" else None)
+    try:
+        max_gap = line_within(proc, 10)
+        assert max_gap is not None and float(max_gap) < 1, "the main thread stalled"
+        if blocked_in == "stdin":
+            write_in_two(lambda b: (proc.stdin.buffer.write(b), proc.stdin.flush()))
+            proc.stdin.close()
+        else:
+            # (O_NONBLOCK: fails rather than waits should the reader be gone)
+            writer = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK) if keep_open is None else keep_open
+            write_in_two(lambda b: os.write(writer, b))
+            os.close(writer)
+        assert json.loads(line_within(proc, 30)) == ([[]] if workers == 2 else []) + [DATA_OUT]
+    finally:
+        proc.kill()
+
+
+INTERRUPT_SCRIPT = """
+import sys, time
+from tarnwick import _tarnwick as tw
+print("ready", flush=True)
+try:
+    tw.expand(sys.argv[1])
+except KeyboardInterrupt:
+    print("KeyboardInterrupt", flush=True)
+"""
+
+
+@needs_fifo
+@pytest.mark.parametrize("blocked_in", ["open", "read"])
+def test_ctrl_c_ends_a_blocked_read(fifo, blocked_in):
+    keep_open = os.open(fifo, os.O_RDWR) if blocked_in == "read" else None
+    proc = start_child(INTERRUPT_SCRIPT, f"@{fifo}")
+    try:
+        assert line_within(proc, 10) == "ready"
+        time.sleep(0.3)
+        proc.send_signal(signal.SIGINT)
+        assert line_within(proc, 1) == "KeyboardInterrupt"
+    finally:
+        proc.kill()
+        if keep_open is not None:
+            os.close(keep_open)
+
+
+@needs_fifo
+def test_invalid_utf8_stops_an_open_stream_at_once(fifo):
+    keep_open = os.open(fifo, os.O_RDWR)
+    try:
+        os.write(keep_open, b"allow:a\n\xff" + b"allow:b\n" * 1000)
+        proc = start_child(EXPAND_SCRIPT, f"@{fifo}")
+        try:
+            assert json.loads(line_within(proc, 5)) == {"err": f"{fifo}: {NOT_UTF8}"}
+        finally:
+            proc.kill()
+    finally:
+        os.close(keep_open)
+
+
+DEVICES_SCRIPT = """
+import json, os, resource, time
+from tarnwick import _tarnwick as tw
+os.symlink("/dev/zero", "zero.txt")
+with open("huge.txt", "wb") as f:
+    f.truncate((1 << 30) + 1)  # sparse: nothing is written
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+out = []
+for value in ["@/dev/zero", "@/dev/urandom", "@zero.txt", "@huge.txt"]:
+    start = time.monotonic()
+    try:
+        tw.expand(value)
+    except tw.DirectiveError as e:
+        out.append([e.args[0], time.monotonic() - start])
+grown_kb = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
+print(json.dumps([out, grown_kb]))
+"""
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/urandom"), reason="no /dev/urandom")
+def test_endless_and_huge_sources_are_refused(tmp_path):
+    proc = start_child(DEVICES_SCRIPT, cwd=tmp_path)
+    try:
+        out, grown_kb = json.loads(line_within(proc, 30))
+    finally:
+        proc.kill()
+    assert [message for message, _ in out] == [
+        "/dev/zero: not a regular file or pipe",
+        "/dev/urandom: not a regular file or pipe",
+        "zero.txt: not a regular file or pipe",
+        "huge.txt: larger than 1 GiB, the limit for a directive source",
+    ]
+    assert max(seconds for _, seconds in out) < 1
+    assert grown_kb < 50_000

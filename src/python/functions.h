@@ -8,6 +8,7 @@ namespace tarnwick::py {
 extern PyMethodDef kParseDef;
 extern PyMethodDef kGlobMatchDef;
 extern PyMethodDef kExpandDef;
+extern PyMethodDef kExpandSourcedDef;
 extern PyMethodDef kLintFoldDef;
 extern PyMethodDef kLintSettingsDef;
 

@@ -1,6 +1,6 @@
 // The extension module `_tarnwick`: multi-phase initialisation with a single
 // exec step that registers, in order, every public name and lists it in
-// `__all__`.
+// `__all__` (all but expand_sourced, a helper for the package's own tools).
 #include <Python.h>
 
 #include "python/directive_type.h"
@@ -26,6 +26,7 @@ PyObject* shared(PyObject* borrowed) {
 struct Registration {
   const char* name;
   PyObject* (*make)(PyObject* module);  // a new reference, or null
+  bool listed = true;                   // in `__all__`
 };
 
 const Registration kRegistrations[] = {
@@ -37,6 +38,7 @@ const Registration kRegistrations[] = {
     {"Directive", [](PyObject*) { return shared(directive_type()); }},
     {"Ladder", [](PyObject*) { return shared(ladder_type()); }},
     {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
+    {"expand_sourced", [](PyObject* m) { return function(m, &kExpandSourcedDef); }, false},
 };
 
 int exec_module(PyObject* module) {
@@ -46,7 +48,7 @@ int exec_module(PyObject* module) {
     Ref object(r.make(module));
     Ref name(object ? PyUnicode_FromString(r.name) : nullptr);
     if (!name || PyModule_AddObjectRef(module, r.name, object.get()) < 0 ||
-        PyList_Append(all.get(), name.get()) < 0) {
+        (r.listed && PyList_Append(all.get(), name.get()) < 0)) {
       return -1;
     }
   }

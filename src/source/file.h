@@ -1,20 +1,20 @@
-// Directive files: read whole, validated as UTF-8 as a whole, then parsed
-// line by line. A byte-order mark at the start is skipped; lines end at LF
-// (a CR before it is dropped); every line counts for numbering; lines are
-// trimmed of White_Space; blank lines and lines starting with `#` are
-// skipped; the first bad line stops everything.
+// Directive files: read whole (read.h), then parsed line by line. A
+// byte-order mark at the start is skipped; lines end at LF (a CR before it
+// is dropped); every line counts for numbering; lines are trimmed of
+// White_Space; blank lines and lines starting with `#` are skipped; the
+// first bad line stops everything.
 //
-// Each source comes in two forms: one returns the whole list of directives,
-// the other hands each directive to a sink as soon as it is parsed (the
+// A source hands each directive to a sink as soon as it is parsed (the
 // module builds its result objects that way, without an intermediate list).
 #pragma once
 
 #include <optional>
-#include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/result.h"
+#include "source/platform.h"
+#include "source/read.h"
 #include "source/source_error.h"
 
 namespace tarnwick::source {
@@ -37,23 +37,20 @@ using Outcome = std::optional<SourceError>;
 
 // The text of a directive file; `file` names it in origins and errors and
 // must outlive the result.
-Directives parse_str(std::string_view text, std::string_view file);
 Outcome parse_str(std::string_view text, std::string_view file, DirectiveSink& sink);
+Directives parse_str(std::string_view text, std::string_view file);
 
-// Reads the file at `path` (unchanged: relative to the current directory)
-// to its end, whatever its type, and parses it.
-Directives parse_file(std::string_view path, const ReadHooks& hooks);
-Outcome parse_file(std::string_view path, const ReadHooks& hooks, DirectiveSink& sink);
+// The file at `path` (unchanged: relative to the current directory).
+Outcome parse_file(std::string_view path, ReadHooks& hooks, DirectiveSink& sink);
 
-// Reads the file descriptor to its end and parses it as `name`.
-Directives parse_reader(int fd, std::string_view name, const ReadHooks& hooks);
-Outcome parse_reader(int fd, std::string_view name, const ReadHooks& hooks, DirectiveSink& sink);
+// An open handle read to its end, named `name`.
+Outcome parse_reader(platform::Handle handle, std::string_view name, ReadHooks& hooks,
+                     DirectiveSink& sink);
 
-// Standard input, read under a process-wide lock, named "<stdin>".
-Directives parse_stdin(const ReadHooks& hooks);
-Outcome parse_stdin(const ReadHooks& hooks, DirectiveSink& sink);
+// Standard input, named "<stdin>".
+Outcome parse_stdin(ReadHooks& hooks, DirectiveSink& sink);
 
-// Collects what a sink-fed source produces into the list form.
+// Collects what a sink-fed source produces into a list.
 class CollectingSink final : public DirectiveSink {
  public:
   bool accept(Directive&& directive, const std::optional<Origin>& origin) override {

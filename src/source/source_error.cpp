@@ -1,26 +1,16 @@
 #include "source/source_error.h"
 
-#include <cstring>
+#include "source/platform.h"
 
 namespace tarnwick::source {
-namespace {
-
-// strerror_r comes in two flavours; each overload picks its result.
-[[maybe_unused]] const char* strerror_result(int, const char* buf) { return buf; }
-[[maybe_unused]] const char* strerror_result(const char* message, const char*) { return message; }
-
-std::string os_message(int code) {
-  char buf[256] = {0};
-  return strerror_result(strerror_r(code, buf, sizeof buf), buf);
-}
-
-}  // namespace
 
 std::string IoError::text() const {
   switch (kind) {
-    case Kind::Os: return os_message(code) + " (os error " + std::to_string(code) + ")";
+    case Kind::Os: return platform::os_error_text(code);
     case Kind::InvalidUtf8: return "stream did not contain valid UTF-8";
     case Kind::NulInPath: return "file name contained an unexpected NUL byte";
+    case Kind::NotFileOrPipe: return "not a regular file or pipe";
+    case Kind::TooLarge: return "larger than 1 GiB, the limit for a directive source";
   }
   return {};
 }

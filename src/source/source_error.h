@@ -4,6 +4,7 @@
 //   rules.txt:3: empty name pattern
 //   rules.txt: No such file or directory (os error 2)
 //   <stdin>: stream did not contain valid UTF-8
+//   /dev/zero: not a regular file or pipe
 //   <inline>: empty action
 #pragma once
 
@@ -32,9 +33,15 @@ struct Sourced {
 
 // Why a file or stream could not be read as UTF-8 text.
 struct IoError {
-  enum class Kind { Os, InvalidUtf8, NulInPath };
+  enum class Kind {
+    Os,             // the system refused; `code` is its error number
+    InvalidUtf8,
+    NulInPath,
+    NotFileOrPipe,  // a character or block device, never read
+    TooLarge,       // more than kMaxSourceBytes (read.h)
+  };
   Kind kind;
-  int code = 0;  // errno, for Kind::Os
+  int code = 0;  // for Kind::Os
 
   std::string text() const;
 };
@@ -49,35 +56,14 @@ struct SourceError {
     std::string file;
     IoError error;
   };
-  // The read was abandoned because the interrupt hook asked for it; the
-  // caller already knows why.
+  // The read was abandoned because ReadHooks::check_signals asked for it;
+  // the caller already knows why.
   struct Interrupted {};
 
   std::variant<Parse, Io, Interrupted> detail;
 
   bool interrupted() const { return std::holds_alternative<Interrupted>(detail); }
   std::string message() const;
-};
-
-// How reading cooperates with its caller (the interpreter, for the module).
-struct ReadHooks {
-  // Called when a blocking read is interrupted by a signal. Returning false
-  // abandons the read (it ends with SourceError::Interrupted); returning
-  // true retries it.
-  bool (*on_interrupt)(void* context) = nullptr;
-  // Runs `wait(arg)`, which may block until another thread lets go of
-  // standard input, in a way that lets that thread run meanwhile.
-  void (*while_waiting)(void* context, void (*wait)(void*), void* arg) = nullptr;
-  void* context = nullptr;
-
-  bool keep_going() const { return on_interrupt == nullptr || on_interrupt(context); }
-  void wait(void (*fn)(void*), void* arg) const {
-    if (while_waiting != nullptr) {
-      while_waiting(context, fn, arg);
-    } else {
-      fn(arg);
-    }
-  }
 };
 
 }  // namespace tarnwick::source
