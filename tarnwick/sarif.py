@@ -214,42 +214,43 @@ class Scopes:
         artifacts = run.get("artifacts")
         self.artifacts: list[Any] = artifacts if isinstance(artifacts, list) else []
         self.roots = roots
-        self.cache: dict[tuple[Any, Any, Any], str | None] = {}
+        self.cache: dict[tuple[Any, Any, Any], tuple[str, ...]] = {}
 
     def of(self, result: Obj) -> tuple[str, ...]:
         """The scopes of every `physicalLocation` of the result's `locations`."""
         locations = result.get("locations")
         if not locations or not isinstance(locations, list):
             return ()
+        if len(locations) == 1:
+            return self._of_location(locations[0])
         scopes: list[str] = []
         for loc in locations:
-            physical = loc.get("physicalLocation") if isinstance(loc, dict) else None
-            artifact = physical.get("artifactLocation") if isinstance(physical, dict) else None
-            if not isinstance(artifact, dict):
-                continue
-            key = (
-                artifact.get("uri"),
-                artifact.get("uriBaseId"),
-                artifact.get("index"),
-            )
-            try:
-                scope = self.cache[key]
-            except KeyError:
-                scope = self.cache[key] = self._scope(artifact)
-            except TypeError:  # unhashable junk where a string belongs
-                scope = self._scope(artifact)
-            if scope is not None and scope not in scopes:
-                scopes.append(scope)
+            scopes += [scope for scope in self._of_location(loc) if scope not in scopes]
         return tuple(scopes)
 
-    def _scope(self, artifact: Obj) -> str | None:
+    def _of_location(self, loc: Any) -> tuple[str, ...]:
+        """The scope of one location, as a tuple of one or none."""
+        physical = loc.get("physicalLocation") if isinstance(loc, dict) else None
+        artifact = physical.get("artifactLocation") if isinstance(physical, dict) else None
+        if not isinstance(artifact, dict):
+            return ()
+        key = (artifact.get("uri"), artifact.get("uriBaseId"), artifact.get("index"))
+        try:
+            return self.cache[key]
+        except KeyError:
+            found = self.cache[key] = self._scope(artifact)
+        except TypeError:  # unhashable junk where a string belongs
+            found = self._scope(artifact)
+        return found
+
+    def _scope(self, artifact: Obj) -> tuple[str, ...]:
         index = artifact.get("index")
         if "uri" not in artifact and type(index) is int and 0 <= index < len(self.artifacts):
             entry = self.artifacts[index]
             location = entry.get("location") if isinstance(entry, dict) else None
             artifact = location if isinstance(location, dict) else {}
         uri = resolve_uri(artifact, self.bases)
-        return None if uri is None else matchable(uri_to_scope(uri, self.roots))
+        return () if uri is None else (matchable(uri_to_scope(uri, self.roots)),)
 
 
 class Targets:
@@ -459,11 +460,14 @@ def fold_log(
                     continue
                 severity = SEVERITY_OF_LEVEL[level]
                 maybe = pick.named(names)
-                scopes = targets.scopes.of(result) if maybe or index.exact else ()
+                scopes = targets.scopes.of(result) if maybe or pick.exact else ()
                 sure = pick.sure(names, scopes)
                 folded: Folded = (severity, False, [])
                 if sure or maybe:
-                    chosen = [index.directives[k] for k in sure + maybe]
+                    picked = sure + maybe
+                    if len(picked) > 1:
+                        picked.sort()  # the order given, which is the order of the notes
+                    chosen = [index.directives[k] for k in picked]
                     folded = lint_fold(severity, chosen, names, qualifier=targets.qualifier, scopes=scopes)
                     used.update(sure)
                     used.update(k for k in maybe if k not in used and pick.path_matches(k, scopes))

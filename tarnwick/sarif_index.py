@@ -6,14 +6,19 @@ one name and one path, so it is filed under that pair and looked up. The
 others are tested by KIND and NAME once for each distinct rule of a run, and
 their PATH is left to the fold. Folding over the candidates gives what folding
 over every directive gives: a directive that does not match contributes
-nothing, and the combine rule does not depend on order.
+nothing, and the combine rule does not depend on order (the notes do, so the
+candidates are folded in the order they were given).
 """
 
 from __future__ import annotations
 
+import re
 from collections.abc import Sequence
 
 from tarnwick._tarnwick import Directive, glob_match
+
+
+_SYNTAX = re.compile(r"[\\*?\[{]")
 
 
 def _without_groups(pattern: str) -> str | None:
@@ -48,6 +53,8 @@ def literal_text(pattern: str) -> str | None:
     others (or when telling would take more than a glance: an unclosed brace).
 
     Linear in the pattern's length."""
+    if not _SYNTAX.search(pattern):
+        return pattern
     plain = _without_groups(pattern)
     if plain is None:
         return None
@@ -94,6 +101,11 @@ class RunIndex:
         self.index = index
         self.qualifier = qualifier
         self.by_names: dict[tuple[str, ...], list[int]] = {}
+        self.exact: dict[tuple[str, str], list[int]] = {}
+        for key, filed in index.exact.items():
+            admitted = [i for i in filed if self._admits_kind(i)]
+            if admitted:
+                self.exact[key] = admitted
 
     def _admits_kind(self, i: int) -> bool:
         kind = self.index.kinds[i]
@@ -115,14 +127,15 @@ class RunIndex:
     def sure(self, names: tuple[str, ...], scopes: tuple[str, ...]) -> list[int]:
         """The directives filed under one of these names and one of these
         scopes whose KIND is admitted: each of them matches the result."""
+        exact = self.exact
+        if not exact:
+            return []
         found: list[int] = []
-        exact = self.index.exact
-        if exact:
-            for name in names:
-                for scope in scopes:
-                    filed = exact.get((name, scope))
-                    if filed is not None:
-                        found += [i for i in filed if self._admits_kind(i)]
+        for name in names:
+            for scope in scopes:
+                filed = exact.get((name, scope))
+                if filed is not None:
+                    found += filed
         return found
 
     def path_matches(self, i: int, scopes: tuple[str, ...]) -> bool:

@@ -7,7 +7,7 @@ import os
 import sys
 from typing import Any
 
-from tarnwick._command import CommandError, add_command, one_line, path, plural, read_input, shown_name
+from tarnwick._command import CommandError, add_command, large_json, one_line, path, plural, read_input, shown_name
 from tarnwick.baseline import Baseline, findings, make_baseline
 from tarnwick.sarif import SarifError, load_log
 
@@ -52,7 +52,8 @@ def run(args: argparse.Namespace) -> int:
     roots = list(dict.fromkeys([root, os.path.realpath(root)]))
     source = shown_name(args.log)
     try:
-        found = findings(load_log(read_input(args.log)), roots)
+        with large_json():
+            found = findings(load_log(read_input(args.log)), roots)
     except SarifError as exc:
         raise CommandError(f"{source}: {exc}") from None
     made = make_baseline(found)

@@ -11,6 +11,7 @@ from tarnwick._command import (
     CommandError,
     Sourced,
     add_command,
+    large_json,
     add_values_option,
     one_line,
     origin_text,
@@ -91,9 +92,10 @@ def run(args: argparse.Namespace) -> int:
     root = os.path.abspath(args.root)
     roots = list(dict.fromkeys([root, os.path.realpath(root)]))
     try:
-        log = load_log(read_input(args.log))
-        fold = fold_log(log, [d for d, _ in sourced], roots=roots, remove_dropped=args.remove_dropped)
-        out = dump_log(log)
+        with large_json():
+            log = load_log(read_input(args.log))
+            fold = fold_log(log, [d for d, _ in sourced], roots=roots, remove_dropped=args.remove_dropped)
+            out = dump_log(log)
     except SarifError as exc:
         raise CommandError(f"{shown_name(args.log)}: {exc}") from None
     sys.stdout.buffer.write(out)
