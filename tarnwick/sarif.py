@@ -214,7 +214,7 @@ class Scopes:
         artifacts = run.get("artifacts")
         self.artifacts: list[Any] = artifacts if isinstance(artifacts, list) else []
         self.roots = roots
-        self.cache: dict[tuple[Any, Any, Any], tuple[str, ...]] = {}
+        self.cache: dict[str | tuple[Any, Any, Any], tuple[str, ...]] = {}
 
     def of(self, result: Obj) -> tuple[str, ...]:
         """The scopes of every `physicalLocation` of the result's `locations`."""
@@ -234,7 +234,9 @@ class Scopes:
         artifact = physical.get("artifactLocation") if isinstance(physical, dict) else None
         if not isinstance(artifact, dict):
             return ()
-        key = (artifact.get("uri"), artifact.get("uriBaseId"), artifact.get("index"))
+        uri = artifact.get("uri")
+        # most locations give only a URI: the URI is then the key
+        key = uri if len(artifact) == 1 and type(uri) is str else (uri, artifact.get("uriBaseId"), artifact.get("index"))
         try:
             return self.cache[key]
         except KeyError:

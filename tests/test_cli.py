@@ -34,7 +34,7 @@ def tool(tmp_path):
     return run
 
 
-@pytest.mark.parametrize("command", ["check", "explain", "glob", "sarif", None])
+@pytest.mark.parametrize("command", ["baseline", "check", "explain", "glob", "sarif", None])
 def test_help(tool, command):
     run = tool(*[command] if command else [], "--help")
     assert run.returncode == 0 and run.stdout.startswith(f"usage: tarnwick {command or ''}")
