@@ -140,7 +140,10 @@ def main() -> None:
             ("sarif, 50 directives", [*tarnwick, "sarif", "-q", "-D", "@directives.txt", "log.sarif"]),
             ("sarif, no directives", [*tarnwick, "sarif", "-q", "log.sarif"]),
             ("baseline", [*tarnwick, "baseline", "log.sarif"]),
-            (f"sarif, {lines_in:,}-line baseline", [*tarnwick, "sarif", "-q", "-D", "@baseline.txt", "log.sarif"]),
+            (
+                f"sarif, {lines_in:,}-line baseline",
+                [*tarnwick, "sarif", "-q", "-D", "@baseline.txt", "log.sarif"],
+            ),
             ("sarif, 10,000 lines of it", [*tarnwick, "sarif", "-q", "-D", "@baseline-10k.txt", "log.sarif"]),
         ]
         times = best_of(runs, opts.repeat, root)
@@ -150,8 +153,12 @@ def main() -> None:
     print(f"{n:,} results, {size:.1f} MB, {kind}, best of {opts.repeat}")
     print(f"{'':<32} {'seconds':>8} {'results/s':>12} {'x floor':>8} {'x no directives':>16}")
     for label, seconds in times.items():
-        print(f"{label:<32} {seconds:>8.2f} {n / seconds:>12,.0f} {seconds / floor:>8.2f} {seconds / bare:>16.2f}")
-    print("targets: sarif with 50 directives at most 2 x the floor; with 10,000 baseline lines at most 1.5 x no directives")
+        print(
+            f"{label:<32} {seconds:>8.2f} {n / seconds:>12,.0f} {seconds / floor:>8.2f} {seconds / bare:>16.2f}"
+        )
+    print(
+        "targets: sarif with 50 directives at most 2 x the floor; with 10,000 baseline lines at most 1.5 x no directives"
+    )
 
 
 if __name__ == "__main__":

@@ -174,6 +174,29 @@ def shown_name(name: str) -> str:
     return "<stdin>" if name == "-" else os.fsencode(name).decode("utf-8", "backslashreplace")
 
 
+def add_log_arguments(parser: argparse.ArgumentParser) -> None:
+    """The SARIF log to read (``args.log``, ``-`` for stdin) and ``--root`` (``args.root``)."""
+    parser.add_argument(
+        "log",
+        nargs="?",
+        default="-",
+        type=path,
+        help="the SARIF log to read (default: - for stdin)",
+    )
+    parser.add_argument(
+        "--root",
+        default=".",
+        type=path,
+        help="file paths under this directory become relative to it (default: .)",
+    )
+
+
+def log_roots(args: argparse.Namespace) -> list[str]:
+    """``--root`` as an absolute path, then its real path when that differs."""
+    root = os.path.abspath(args.root)
+    return list(dict.fromkeys([root, os.path.realpath(root)]))
+
+
 @contextmanager
 def large_json() -> Iterator[None]:
     """Work on a large JSON document without the cycle collector, which would

@@ -15,7 +15,8 @@ from collections import Counter
 from dataclasses import dataclass
 
 from tarnwick._command import plural
-from tarnwick.sarif import Obj, SarifError, Targets, recorded_level, suppressed
+from tarnwick.sarif import SarifError, Targets, recorded_level, suppressed
+from tarnwick.sarif_log import Obj
 
 # The Unicode White_Space characters: what the directive parser trims.
 WHITE_SPACE = frozenset(

@@ -236,7 +236,11 @@ class Scopes:
             return ()
         uri = artifact.get("uri")
         # most locations give only a URI: the URI is then the key
-        key = uri if len(artifact) == 1 and type(uri) is str else (uri, artifact.get("uriBaseId"), artifact.get("index"))
+        key = (
+            uri
+            if len(artifact) == 1 and type(uri) is str
+            else (uri, artifact.get("uriBaseId"), artifact.get("index"))
+        )
         try:
             return self.cache[key]
         except KeyError:

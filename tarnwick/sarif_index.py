@@ -17,7 +17,6 @@ from collections.abc import Sequence
 
 from tarnwick._tarnwick import Directive, glob_match
 
-
 _SYNTAX = re.compile(r"[\\*?\[{]")
 
 

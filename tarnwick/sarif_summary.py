@@ -6,7 +6,8 @@ from __future__ import annotations
 from typing import Any
 
 from tarnwick._command import one_line, plural
-from tarnwick.sarif import LEVEL_OF_SEVERITY, RANK, SEVERITY_OF_LEVEL, Fold, Obj, RunTally
+from tarnwick.sarif import LEVEL_OF_SEVERITY, RANK, SEVERITY_OF_LEVEL, Fold, RunTally
+from tarnwick.sarif_log import Obj
 
 SHOWN_FAILURES = 50  # failing results listed one a line; the rest are counted
 

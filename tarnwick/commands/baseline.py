@@ -3,11 +3,20 @@
 from __future__ import annotations
 
 import argparse
-import os
 import sys
 from typing import Any
 
-from tarnwick._command import CommandError, add_command, large_json, one_line, path, plural, read_input, shown_name
+from tarnwick._command import (
+    CommandError,
+    add_command,
+    add_log_arguments,
+    large_json,
+    log_roots,
+    one_line,
+    plural,
+    read_input,
+    shown_name,
+)
 from tarnwick.baseline import Baseline, findings, make_baseline
 from tarnwick.sarif import SarifError, load_log
 
@@ -23,33 +32,20 @@ def register(subparsers: Any) -> None:
         "suppressed), sorted by tool, path and rule. Paths are read as by tarnwick sarif. "
         "Exit status: 0; 2 for a bad log or a failure to read or write.",
     )
-    p.add_argument(
-        "log",
-        nargs="?",
-        default="-",
-        type=path,
-        help="the SARIF log to read (default: - for stdin)",
-    )
-    p.add_argument(
-        "--root",
-        default=".",
-        type=path,
-        help="file paths under this directory become relative to it (default: .)",
-    )
+    add_log_arguments(p)
 
 
 def _header(source: str, made: Baseline) -> list[str]:
+    counts = f"{plural(made.findings, 'finding')} of {plural(made.tools, 'tool')} in {plural(len(made.lines), 'line')}"
     return [
-        f"# Baseline of {one_line(source)}, written by `tarnwick baseline`: {plural(made.findings, 'finding')} "
-        f"of {plural(made.tools, 'tool')} in {plural(len(made.lines), 'line')}.",
+        f"# Baseline of {one_line(source)}, written by `tarnwick baseline`: {counts}.",
         "# Each line suppresses the findings of one rule of one tool in one file. Apply it with",
         "# `tarnwick sarif -D @THIS_FILE --unused error` and delete the lines it reports as unused.",
     ]
 
 
 def run(args: argparse.Namespace) -> int:
-    root = os.path.abspath(args.root)
-    roots = list(dict.fromkeys([root, os.path.realpath(root)]))
+    roots = log_roots(args)
     source = shown_name(args.log)
     try:
         with large_json():

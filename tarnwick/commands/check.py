@@ -44,7 +44,8 @@ def run(args: argparse.Namespace) -> int:
     ok = all(error is None for _, _, error in results)
     if args.json:
         report = [
-            {"value": v, "directives": [directive_json(d, o) for d, o in ds], "error": e} for v, ds, e in results
+            {"value": v, "directives": [directive_json(d, o) for d, o in ds], "error": e}
+            for v, ds, e in results
         ]
         print_json({"ok": ok, "values": report})
         return 0 if ok else 1

@@ -7,10 +7,10 @@ from collections.abc import Sequence
 from typing import Any
 
 from tarnwick._command import (
+    Origin,
     add_command,
     add_json_flag,
     add_values_option,
-    Origin,
     directive_json,
     origin_text,
     print_json,

@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import argparse
-import os
 import sys
 from typing import Any
 
@@ -11,11 +10,12 @@ from tarnwick._command import (
     CommandError,
     Sourced,
     add_command,
-    large_json,
+    add_log_arguments,
     add_values_option,
+    large_json,
+    log_roots,
     one_line,
     origin_text,
-    path,
     read_input,
     shown,
     shown_name,
@@ -39,13 +39,7 @@ def register(subparsers: Any) -> None:
         "at or above --fail-on remain or, with --unused error, a directive matched no result; "
         "2 for a bad -D value, a bad log, or a failure to read or write.",
     )
-    p.add_argument(
-        "log",
-        nargs="?",
-        default="-",
-        type=path,
-        help="the SARIF log to read (default: - for stdin)",
-    )
+    add_log_arguments(p)
     add_values_option(p, "a lint directive or @FILE (@- for stdin when the log is a file); repeatable")
     p.add_argument(
         "--fail-on",
@@ -60,12 +54,6 @@ def register(subparsers: Any) -> None:
         "if there is one (error); default: ignore",
     )
     p.add_argument("--quiet", "-q", action="store_true", help="no summary on stderr")
-    p.add_argument(
-        "--root",
-        default=".",
-        type=path,
-        help="file paths under this directory become relative to it (default: .)",
-    )
     p.add_argument(
         "--remove-dropped",
         action="store_true",
@@ -89,8 +77,7 @@ def run(args: argparse.Namespace) -> int:
             "-D @-: standard input already carries the SARIF log; put the directives in a file",
         )
     sourced = sourced_directives(args, lint=True)
-    root = os.path.abspath(args.root)
-    roots = list(dict.fromkeys([root, os.path.realpath(root)]))
+    roots = log_roots(args)
     try:
         with large_json():
             log = load_log(read_input(args.log))
@@ -104,7 +91,9 @@ def run(args: argparse.Namespace) -> int:
     unused = [] if args.unused == "ignore" else _unused(sourced, fold)
     if unused and args.unused == "error":
         status = 1
-    report = unused + ([] if args.quiet else failure_lines(fold, args.fail_on) + summary_lines(fold, args.fail_on))
+    report = unused + (
+        [] if args.quiet else failure_lines(fold, args.fail_on) + summary_lines(fold, args.fail_on)
+    )
     if report:
         print("\n".join(report), file=sys.stderr)
     return status
