@@ -17,14 +17,13 @@ from dataclasses import dataclass, field
 from typing import Any
 from urllib.parse import unquote, urljoin, urlsplit
 
-from tarnwick._tarnwick import Directive, lint_fold
-from tarnwick.sarif_index import Index
+from tarnwick._tarnwick import Directive
+from tarnwick.sarif_index import Folded, Index
 from tarnwick.sarif_log import DUMP_SETTINGS, Obj, SarifError, load_log
 from tarnwick.sarif_log import dumps as dump_log
 
 __all__ = ["DUMP_SETTINGS", "Fold", "RunTally", "SarifError", "dump_log", "fold_log", "gate", "load_log"]
 
-Folded = tuple[str, bool, list[str]]  # what lint_fold returns
 
 # SARIF level -> lint severity, and back.
 SEVERITY_OF_LEVEL = {"error": "error", "warning": "warning", "note": "info"}
@@ -444,8 +443,7 @@ def fold_log(
     level they came in with.
     """
     index = Index(directives)
-    fold = Fold([], set())
-    used = fold.used
+    fold = Fold([], index.used)
     for i, run in enumerate(log["runs"]):
         targets = Targets(run, roots)
         tally = RunTally(targets)
@@ -465,18 +463,7 @@ def fold_log(
                     moved[j] = len(moved)
                     continue
                 severity = SEVERITY_OF_LEVEL[level]
-                maybe = pick.named(names)
-                scopes = targets.scopes.of(result) if maybe or pick.exact else ()
-                sure = pick.sure(names, scopes)
-                folded: Folded = (severity, False, [])
-                if sure or maybe:
-                    picked = sure + maybe
-                    if len(picked) > 1:
-                        picked.sort()  # the order given, which is the order of the notes
-                    chosen = [index.directives[k] for k in picked]
-                    folded = lint_fold(severity, chosen, names, qualifier=targets.qualifier, scopes=scopes)
-                    used.update(sure)
-                    used.update(k for k in maybe if k not in used and pick.path_matches(k, scopes))
+                folded = pick.fold(severity, names, targets.scopes.of, result)
                 new, dropped, notes = folded
                 if new != severity or dropped or notes:
                     mark(result, level, folded)

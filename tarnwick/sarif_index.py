@@ -13,9 +13,12 @@ candidates are folded in the order they were given).
 from __future__ import annotations
 
 import re
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
+from typing import Any
 
-from tarnwick._tarnwick import Directive, glob_match
+from tarnwick._tarnwick import Directive, glob_match, lint_fold
+
+Folded = tuple[str, bool, list[str]]  # what lint_fold returns
 
 _SYNTAX = re.compile(r"[\\*?\[{]")
 
@@ -74,10 +77,12 @@ def literal_text(pattern: str) -> str | None:
 
 class Index:
     """The directives of one fold, filed for lookup: literal ones by (name,
-    path), the rest in order. Entries are positions in the directive list."""
+    path), the rest in order. Entries are positions in the directive list;
+    `used` collects those that matched a folded result."""
 
     def __init__(self, directives: Sequence[Directive]):
         self.directives = list(directives)
+        self.used: set[int] = set()
         self.kinds = [d.kind for d in self.directives]
         self.exact: dict[tuple[str, str], list[int]] = {}
         self.scanned: list[int] = []
@@ -140,3 +145,24 @@ class RunIndex:
     def path_matches(self, i: int, scopes: tuple[str, ...]) -> bool:
         path = self.index.directives[i].path
         return path is None or any(glob_match(path, s) for s in scopes)
+
+    def fold(
+        self, severity: str, names: tuple[str, ...], scopes_of: Callable[[Any], tuple[str, ...]], result: Any
+    ) -> Folded:
+        """`lint_fold` of a result of this run over its candidates, in the order
+        given (the order of the notes); its scopes, ``scopes_of(result)``, are
+        asked for only when a directive could need them. Marks the candidates that match as used."""
+        maybe = self.named(names)
+        scopes = scopes_of(result) if maybe or self.exact else ()
+        sure = self.sure(names, scopes)
+        if not (sure or maybe):
+            return severity, False, []
+        picked = sure + maybe
+        if len(picked) > 1:
+            picked.sort()
+        ds = self.index.directives
+        folded = lint_fold(severity, [ds[k] for k in picked], names, qualifier=self.qualifier, scopes=scopes)
+        used = self.index.used
+        used.update(sure)
+        used.update(k for k in maybe if k not in used and self.path_matches(k, scopes))
+        return folded
