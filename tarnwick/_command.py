@@ -7,8 +7,9 @@ values, output, and the one exit path.
 - Every argument is UTF-8 text unless its ``type`` says otherwise
   (:func:`path` for file names): see :class:`CommandParser`.
 - ``-D`` values: :func:`add_values_option` collects them raw; after parsing,
-  :func:`expand_values` expands them value by value, and :func:`directives`
-  expands all of them or stops with a usage error.
+  :func:`expand_values` expands them value by value, and
+  :func:`sourced_directives` expands all of them or stops with a usage error.
+  Every directive comes with its origin (:func:`origin_text`).
 - Expected failures raise :class:`CommandError` (one line, a status) or call
   :func:`usage_error`; :func:`run_command` turns them, and failures writing
   standard output, into one line on stderr and the documented exit status.
@@ -18,20 +19,24 @@ values, output, and the one exit path.
 from __future__ import annotations
 
 import argparse
+import gc
 import json
 import os
 import sys
 from collections.abc import Callable, Iterable, Iterator
+from contextlib import contextmanager
 from typing import Any, NoReturn
 
 from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
-from tarnwick._tarnwick import Directive, DirectiveError, expand, parse
+from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced, parse
 
 EXIT_USAGE = 2  # also: a bad input file and failures reading or writing
 EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
 EXIT_INTERRUPTED = 130  # 128 + SIGINT
 
 Run = Callable[[argparse.Namespace], int]
+Origin = tuple[str, int] | None  # (file, line) of a directive, or None for an inline value
+Sourced = tuple[Directive, Origin]
 
 
 class CommandError(Exception):
@@ -125,34 +130,98 @@ def add_values_option(parser: argparse.ArgumentParser, help: str) -> None:
 
 def expand_values(
     values: Iterable[str], actions: set[str] | frozenset[str] | None = None
-) -> Iterator[tuple[str, list[Directive], str | None]]:
+) -> Iterator[tuple[str, list[Sourced], str | None]]:
     """Expand the values one by one, when asked for: each value with its
-    directives and ``None``, or with ``[]`` and the error message."""
+    directives and their origins and ``None``, or with ``[]`` and the error message."""
     for value in values:
         try:
-            yield value, expand(value, actions=actions), None
+            yield value, expand_sourced(value, actions=actions), None
         except DirectiveError as exc:
             yield value, [], str(exc)
 
 
-def directives(args: argparse.Namespace, *, lint: bool) -> list[Directive]:
-    """The directives of every ``-D`` value in order; the first value that fails is a usage error.
+def sourced_directives(args: argparse.Namespace, *, lint: bool) -> list[Sourced]:
+    """The directives of every ``-D`` value in order, each with its origin; the
+    first value that fails is a usage error.
 
     With *lint*, every action must be a lint verb (any case, hyphens ignored);
     another action is refused with the module's own message."""
-    found: list[Directive] = []
+    found: list[Sourced] = []
     for _, ds, error in expand_values(args.values):
         if error is not None:
             usage_error(args, error)
         found += ds
     if lint:
-        for d in found:
+        for d, _ in found:
             if lint_verb(d.action) is None:
                 try:
                     parse(f"{d.action}:x", actions=LINT_SPELLINGS)
                 except DirectiveError as exc:
                     usage_error(args, str(exc))
     return found
+
+
+def origin_text(origin: Origin) -> str:
+    """Where a directive came from, as error messages write it: ``FILE:LINE`` or ``<inline>``."""
+    return "<inline>" if origin is None else f"{origin[0]}:{origin[1]}"
+
+
+# ---------------------------------------------------------------- input
+
+
+def shown_name(name: str) -> str:
+    """A file name for messages (``<stdin>`` for ``-``), bytes that are not UTF-8 escaped."""
+    return "<stdin>" if name == "-" else os.fsencode(name).decode("utf-8", "backslashreplace")
+
+
+def add_log_arguments(parser: argparse.ArgumentParser) -> None:
+    """The SARIF log to read (``args.log``, ``-`` for stdin) and ``--root`` (``args.root``)."""
+    parser.add_argument(
+        "log",
+        nargs="?",
+        default="-",
+        type=path,
+        help="the SARIF log to read (default: - for stdin)",
+    )
+    parser.add_argument(
+        "--root",
+        default=".",
+        type=path,
+        help="file paths under this directory become relative to it (default: .)",
+    )
+
+
+def log_roots(args: argparse.Namespace) -> list[str]:
+    """``--root`` as an absolute path, then its real path when that differs."""
+    root = os.path.abspath(args.root)
+    return list(dict.fromkeys([root, os.path.realpath(root)]))
+
+
+@contextmanager
+def large_json() -> Iterator[None]:
+    """Work on a large JSON document without the cycle collector, which would
+    walk every object of the document again and again as new ones are made
+    (half the time of a fold that marks every result). JSON has no cycles."""
+    was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if was_enabled:
+            gc.enable()
+
+
+def read_input(name: str) -> bytes:
+    """The whole of file *name*, or of standard input for ``-``; a failure is a ``CommandError``."""
+    try:
+        if name == "-":
+            if sys.stdin is None:
+                raise CommandError("<stdin>: standard input is closed")
+            return sys.stdin.buffer.read()
+        with open(name, "rb") as f:
+            return f.read()
+    except OSError as exc:
+        raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
 
 
 # ---------------------------------------------------------------- output
@@ -184,6 +253,11 @@ def shown(value: str) -> str:
     return value if value.isprintable() and not value.startswith('"') else quoted(value)
 
 
+def plural(n: int, word: str) -> str:
+    """``"1 finding"``, ``"2 findings"``, ``"1,000 findings"``."""
+    return f"{n:,} {word}{'' if n == 1 else 's'}"
+
+
 def one_line(message: str) -> str:
     """*message* with every character that does not print as itself (a line
     break, a control character) written as the quoted form writes it."""
@@ -195,8 +269,9 @@ def one_line(message: str) -> str:
     )
 
 
-def directive_json(directive: Directive) -> dict[str, str | None]:
-    """A directive as a JSON-ready object: its canonical ``text`` and its fields."""
+def directive_json(directive: Directive, origin: Origin) -> dict[str, Any]:
+    """A directive as a JSON-ready object: its canonical ``text``, its fields,
+    and its ``origin`` (``{"file", "line"}``, or ``null`` for an inline value)."""
     return {
         "text": str(directive),
         "action": directive.action,
@@ -204,6 +279,7 @@ def directive_json(directive: Directive) -> dict[str, str | None]:
         "name": directive.name,
         "path": directive.path,
         "note": directive.note,
+        "origin": None if origin is None else {"file": origin[0], "line": origin[1]},
     }
 
 

@@ -33,6 +33,7 @@ def lint_fold(
     scopes: Sequence[str] | None = None,
 ) -> tuple[str, bool, list[str]]: ...
 def lint_settings(directives: Sequence[Directive]) -> list[tuple[str, str]]: ...
+
 @final
 class Directive:
     """One parsed directive; made only by `parse` and `expand`."""

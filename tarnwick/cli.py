@@ -1,6 +1,7 @@
 """The ``tarnwick`` command (also ``python -m tarnwick``).
 
-Commands: ``check`` expands ``-D`` values and prints their directives,
+Commands: ``baseline`` writes directives that suppress every finding of a
+SARIF log, ``check`` expands ``-D`` values and prints their directives,
 ``explain`` shows how directives fold onto one finding, ``glob`` tests a glob,
 ``sarif`` applies directives to a SARIF log. Each lives in its own module of
 ``tarnwick.commands`` and is listed in ``COMMANDS``; what they share, and the
@@ -15,10 +16,11 @@ from collections.abc import Callable, Sequence
 from typing import Any
 
 from tarnwick._command import CommandParser, run_command, use_utf8_streams
-from tarnwick.commands import check, explain, glob, sarif
+from tarnwick.commands import baseline, check, explain, glob, sarif
 
 # The registrar of each command, in the order --help lists them.
 COMMANDS: tuple[Callable[[Any], None], ...] = (
+    baseline.register,
     check.register,
     explain.register,
     glob.register,
@@ -28,7 +30,8 @@ COMMANDS: tuple[Callable[[Any], None], ...] = (
 _EPILOG = """\
 exit status:
   0    success
-  1    check: a -D value failed to expand; sarif: a result at or above --fail-on remains
+  1    check: a -D value failed to expand; sarif: a result at or above --fail-on
+       remains, or with --unused error a directive matched no result
   2    usage error (including a bad -D value for every command but check, and an
        argument that is not UTF-8), a bad input file, or a failure to read or write
   130  interrupted

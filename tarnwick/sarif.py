@@ -13,16 +13,17 @@ from __future__ import annotations
 
 import posixpath
 import re
+from dataclasses import dataclass, field
 from typing import Any
 from urllib.parse import unquote, urljoin, urlsplit
 
-from tarnwick._tarnwick import Directive, glob_match, lint_fold
+from tarnwick._tarnwick import Directive
+from tarnwick.sarif_index import Folded, Index
 from tarnwick.sarif_log import DUMP_SETTINGS, Obj, SarifError, load_log
 from tarnwick.sarif_log import dumps as dump_log
 
-__all__ = ["DUMP_SETTINGS", "SarifError", "dump_log", "fold_log", "gate", "load_log"]
+__all__ = ["DUMP_SETTINGS", "Fold", "RunTally", "SarifError", "dump_log", "fold_log", "gate", "load_log"]
 
-Folded = tuple[str, bool, list[str]]  # what lint_fold returns
 
 # SARIF level -> lint severity, and back.
 SEVERITY_OF_LEVEL = {"error": "error", "warning": "warning", "note": "info"}
@@ -212,42 +213,49 @@ class Scopes:
         artifacts = run.get("artifacts")
         self.artifacts: list[Any] = artifacts if isinstance(artifacts, list) else []
         self.roots = roots
-        self.cache: dict[tuple[Any, Any, Any], str | None] = {}
+        self.cache: dict[str | tuple[Any, Any, Any], tuple[str, ...]] = {}
 
     def of(self, result: Obj) -> tuple[str, ...]:
         """The scopes of every `physicalLocation` of the result's `locations`."""
         locations = result.get("locations")
         if not locations or not isinstance(locations, list):
             return ()
+        if len(locations) == 1:
+            return self._of_location(locations[0])
         scopes: list[str] = []
         for loc in locations:
-            physical = loc.get("physicalLocation") if isinstance(loc, dict) else None
-            artifact = physical.get("artifactLocation") if isinstance(physical, dict) else None
-            if not isinstance(artifact, dict):
-                continue
-            key = (
-                artifact.get("uri"),
-                artifact.get("uriBaseId"),
-                artifact.get("index"),
-            )
-            try:
-                scope = self.cache[key]
-            except KeyError:
-                scope = self.cache[key] = self._scope(artifact)
-            except TypeError:  # unhashable junk where a string belongs
-                scope = self._scope(artifact)
-            if scope is not None and scope not in scopes:
-                scopes.append(scope)
+            scopes += [scope for scope in self._of_location(loc) if scope not in scopes]
         return tuple(scopes)
 
-    def _scope(self, artifact: Obj) -> str | None:
+    def _of_location(self, loc: Any) -> tuple[str, ...]:
+        """The scope of one location, as a tuple of one or none."""
+        physical = loc.get("physicalLocation") if isinstance(loc, dict) else None
+        artifact = physical.get("artifactLocation") if isinstance(physical, dict) else None
+        if not isinstance(artifact, dict):
+            return ()
+        uri = artifact.get("uri")
+        # most locations give only a URI: the URI is then the key
+        key = (
+            uri
+            if len(artifact) == 1 and type(uri) is str
+            else (uri, artifact.get("uriBaseId"), artifact.get("index"))
+        )
+        try:
+            return self.cache[key]
+        except KeyError:
+            found = self.cache[key] = self._scope(artifact)
+        except TypeError:  # unhashable junk where a string belongs
+            found = self._scope(artifact)
+        return found
+
+    def _scope(self, artifact: Obj) -> tuple[str, ...]:
         index = artifact.get("index")
         if "uri" not in artifact and type(index) is int and 0 <= index < len(self.artifacts):
             entry = self.artifacts[index]
             location = entry.get("location") if isinstance(entry, dict) else None
             artifact = location if isinstance(location, dict) else {}
         uri = resolve_uri(artifact, self.bases)
-        return None if uri is None else matchable(uri_to_scope(uri, self.roots))
+        return () if uri is None else (matchable(uri_to_scope(uri, self.roots)),)
 
 
 class Targets:
@@ -378,18 +386,47 @@ def reindex(run: Obj, moved: dict[int, int], count: int) -> None:
 # ---------------------------------------------------------------- the fold
 
 
-def name_candidates(directives: list[Directive], names: tuple[str, ...], qualifier: str) -> list[Directive]:
-    """The directives whose KIND and NAME admit a target, in order.
+@dataclass
+class RunTally:
+    """What the fold did to the results of one run."""
 
-    Only these can match a result with these names in this run; their PATH is
-    left to `lint_fold`, which sees the result's scopes. Dropping the others
-    changes nothing, since a directive that does not match contributes nothing.
-    """
-    return [
-        d
-        for d in directives
-        if (d.kind is None or d.kind == qualifier) and any(glob_match(d.name, n) for n in names)
-    ]
+    targets: Targets
+    read: int = 0  # every result, level "none" included
+    dropped: int = 0
+    up: int = 0  # moved towards "error", not dropped
+    down: int = 0  # moved towards "info", not dropped
+    annotated: int = 0  # only notes added
+    remaining: list[tuple[str, Obj]] = field(default_factory=list)  # (severity, result) still counting
+
+    @property
+    def tool(self) -> str:
+        return self.targets.qualifier
+
+
+@dataclass
+class Fold:
+    """What `fold_log` did: a tally per run and the positions of the directives that matched a result."""
+
+    runs: list[RunTally]
+    used: set[int]
+
+    @property
+    def severities(self) -> list[str]:
+        """The severity of every result that still counts for a gate."""
+        return [severity for tally in self.runs for severity, _ in tally.remaining]
+
+
+def _count(tally: RunTally, severity: str, folded: Folded) -> None:
+    new, dropped, notes = folded
+    if dropped:
+        tally.dropped += 1
+    elif new != severity:
+        if RANK[new] < RANK[severity]:
+            tally.up += 1
+        else:
+            tally.down += 1
+    elif notes:
+        tally.annotated += 1
 
 
 def fold_log(
@@ -398,20 +435,24 @@ def fold_log(
     *,
     roots: list[str],
     remove_dropped: bool = False,
-) -> list[str]:
-    """Fold every result of `log` in place; return the severities that still count for a gate.
+) -> Fold:
+    """Fold every result of `log` in place; say what was done and which directives matched.
 
     Results at level "none" pass untouched; results that no directive changes
     keep their JSON as it was, or, folded by an earlier run, go back to the
     level they came in with.
     """
-    remaining: list[str] = []
+    index = Index(directives)
+    fold = Fold([], index.used)
     for i, run in enumerate(log["runs"]):
+        targets = Targets(run, roots)
+        tally = RunTally(targets)
+        fold.runs.append(tally)
         results = run.get("results")
         if not results:
             continue
-        targets = Targets(run, roots)
-        candidates: dict[tuple[str, ...], list[Directive]] = {}
+        tally.read = len(results)
+        pick = index.for_run(targets.qualifier)
         moved: dict[int, int] = {}
         for j, result in enumerate(results):
             try:
@@ -422,22 +463,11 @@ def fold_log(
                     moved[j] = len(moved)
                     continue
                 severity = SEVERITY_OF_LEVEL[level]
-                some = candidates.get(names)
-                if some is None:
-                    some = candidates[names] = name_candidates(directives, names, targets.qualifier)
-                folded: Folded = (severity, False, [])
-                if some:
-                    scopes = targets.scopes.of(result)
-                    folded = lint_fold(
-                        severity,
-                        some,
-                        names,
-                        qualifier=targets.qualifier,
-                        scopes=scopes,
-                    )
+                folded = pick.fold(severity, names, targets.scopes.of, result)
                 new, dropped, notes = folded
                 if new != severity or dropped or notes:
                     mark(result, level, folded)
+                    _count(tally, severity, folded)
                 elif recorded:
                     unmark(result, level)
             except SarifError as exc:
@@ -446,11 +476,11 @@ def fold_log(
                 continue
             moved[j] = len(moved)
             if not dropped and not ("suppressions" in result and suppressed(result)):
-                remaining.append(new)
+                tally.remaining.append((new, result))
         if len(moved) < len(results):
             run["results"] = [results[j] for j in moved]
             reindex(run, moved, len(results))
-    return remaining
+    return fold
 
 
 def gate(remaining: list[str], fail_on: str | None) -> int:

@@ -34,7 +34,7 @@ def tool(tmp_path):
     return run
 
 
-@pytest.mark.parametrize("command", ["check", "explain", "glob", "sarif", None])
+@pytest.mark.parametrize("command", ["baseline", "check", "explain", "glob", "sarif", None])
 def test_help(tool, command):
     run = tool(*[command] if command else [], "--help")
     assert run.returncode == 0 and run.stdout.startswith(f"usage: tarnwick {command or ''}")
@@ -69,14 +69,17 @@ def test_check_reports_bad_values_and_exits_1(tool, args, stderr):
 
 
 def test_check_json(tool):
-    run = tool("check", "-D", "deny:<fn>foo*@src/*=legacy API", "-D", "@missing.txt", "--json")
+    run = tool("check", "-D", "deny:<fn>foo*@src/*=legacy API", "-D", "@missing.txt", "rules.txt", "--json")
     assert run.returncode == 1 and run.stderr == ""
-    good, bad = json.loads(run.stdout)["values"]
+    good, bad, from_file = json.loads(run.stdout)["values"]
     assert good["error"] is None and good["directives"] == [{
         "text": "deny:<fn>foo*@src/*=legacy API", "action": "deny", "kind": "fn", "name": "foo*",
-        "path": "src/*", "note": "legacy API",
+        "path": "src/*", "note": "legacy API", "origin": None,
     }]
     assert bad["directives"] == [] and bad["error"].startswith("missing.txt: ")
+    # a FILE argument is read as -D @FILE; each directive says where it came from
+    assert from_file["value"] == "@rules.txt"
+    assert [d["origin"] for d in from_file["directives"]] == [{"file": "rules.txt", "line": n} for n in (2, 4, 5, 6, 7)]
 
 
 @pytest.mark.parametrize(
@@ -121,7 +124,8 @@ def test_explain_agrees_with_lint_fold(tool, tmp_path, severity, names, kind, sc
             alone = ({-1: "error", 0: "warning", 1: "info"}[effect["step"]], effect["drops"], [d.note] if d.note else [])
             assert lint_fold("warning", [d], names, qualifier=kind, scopes=scopes) == alone
         assert ("action" in row["why_not"]) == (row["directive"]["action"] == "set")
-    assert "setting: set:max-line=100\n  action: a setting (set:KEY=VALUE); settings never take part" in human
+        assert row["directive"]["origin"]["file"] == "rules.txt"
+    assert "setting: set:max-line=100\n  from rules.txt:7\n  action: a setting (set:KEY=VALUE); settings never take part" in human
 
 
 def test_explain_says_why_not(tool):

@@ -12,7 +12,8 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from tarnwick import lint_fold, parse, sarif
+from tarnwick import glob_match, lint_fold, parse, sarif
+from tarnwick.sarif_index import literal_text
 
 DATA = Path(__file__).parent / "data"
 SARIF = DATA / "sarif"
@@ -93,8 +94,8 @@ DIRECTIVES = st.builds(
     lambda *parts: parse("".join(parts)),
     st.sampled_from(["suppress:", "de-escalate:", "escalate:", "note:", "set:", "allow:"]),
     st.sampled_from(["", "<t>", "<u>", "<*>"]),
-    st.sampled_from(["R1", "R?", "rule-{one,two}", "*", "[RS]2", r"R\*", "X"]),
-    st.sampled_from(["", "@src/*", "@src/a.py", "@lib/*", "@"]),
+    st.sampled_from(["R1", "R?", "rule-{one,two}", "rule-{one}", "*", "[RS]2", r"R\*", r"\R1", "X"]),
+    st.sampled_from(["", "@src/*", "@src/a.py", "@{lib/c.py}", "@lib/*", "@"]),
     st.sampled_from(["", "=n1", "=n2", "="]),
 )
 RESULTS = st.builds(
@@ -111,7 +112,8 @@ LOGS = st.lists(st.tuples(st.sampled_from(["t", "u"]), st.lists(RESULTS, max_siz
 
 def folded(log, directives, **kw):
     out = copy.deepcopy(log)
-    return out, sarif.fold_log(out, directives, roots=["/root"], **kw)
+    fold = sarif.fold_log(out, directives, roots=["/root"], **kw)
+    return out, fold.severities, fold.used
 
 
 def strip(log, like):
@@ -129,8 +131,9 @@ def strip(log, like):
 @settings(max_examples=150, deadline=None)
 @given(LOGS, st.lists(DIRECTIVES, max_size=8))
 def test_each_result_is_folded_by_lint_fold_with_every_directive(log, directives):
-    out, remaining = folded(log, directives)
-    expected, kept = [], []
+    """Whatever directives are looked up rather than tested, each result gets the fold of all of them."""
+    out, remaining, used = folded(log, directives)
+    expected, kept, matched = [], [], set()
     for run_in, run_out in zip(log["runs"], out["runs"], strict=True):
         targets, qualifier = sarif.Targets(run_in, ["/root"]), run_in["tool"]["driver"]["name"]
         kept.append([])
@@ -139,6 +142,8 @@ def test_each_result_is_folded_by_lint_fold_with_every_directive(log, directives
             severity = sarif.SEVERITY_OF_LEVEL.get(level)
             scopes = targets.scopes.of(r_in)
             fold = lint_fold(severity, directives, names, qualifier=qualifier, scopes=scopes) if severity else (None, False, [])
+            if severity:
+                matched |= {k for k, d in enumerate(directives) if d.matches(names, qualifier=qualifier, scopes=scopes)}
             new, dropped, notes = fold
             kept[-1] += [] if dropped else [r_out]
             expected += [] if dropped or not severity else [new]
@@ -150,12 +155,21 @@ def test_each_result_is_folded_by_lint_fold_with_every_directive(log, directives
             entry = {"kind": "external", "justification": "; ".join(notes) or sarif.DEFAULT_JUSTIFICATION,
                      "properties": {"tarnwick": True}}
             assert r_out.get("suppressions") == ([entry] if dropped else None)
-    assert remaining == expected
+    assert remaining == expected and used == matched
     assert strip(out, log) == log
-    assert folded(out, directives) == (out, remaining)  # folding again changes nothing
+    assert folded(out, directives) == (out, remaining, used)  # folding again changes nothing
     assert_valid(out)
-    removed, remaining_after = folded(log, directives, remove_dropped=True)
+    removed, remaining_after, _ = folded(log, directives, remove_dropped=True)
     assert remaining_after == remaining and [run["results"] for run in removed["runs"]] == kept
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.text("ab*?[]{},\\!-", max_size=8), st.text("ab*?[]{},\\!-", max_size=6))
+def test_a_literal_pattern_matches_its_text_alone(pattern, other):
+    text = literal_text(pattern)
+    if text is not None:
+        assert glob_match(pattern, text)
+        assert glob_match(pattern, other) == (other == text)
 
 
 # ------------------------------------------------------------------ the command
@@ -258,8 +272,38 @@ def test_hostile_logs(tmp_path, stdin, args, status, phrase):
         *usage, line = run.stderr.decode().splitlines()
         assert run.stdout == b"" and phrase in line and all(u.startswith(("usage:", " ")) for u in usage)
     else:
-        assert phrase in run.stdout and run.stderr == b""
+        assert phrase in run.stdout and run.stderr.startswith(b"tarnwick sarif: ") and run.stderr.count(b"\n") == 1
         sarif.load_log(run.stdout)
+
+
+def test_summary_counts_and_failing_results():
+    region = {"physicalLocation": {"artifactLocation": {"uri": "lib/c.py"}, "region": {"startLine": 3, "startColumn": 7}}}
+    t = [
+        result("R1", "error", "src/a.py"),  # dropped
+        result("R1", "warning", None, message={"text": "two\nlines\x1b"}, locations=[region]),  # moved up
+        result("R2", "note", "src/a.py"),  # annotated
+        result("R2", "error", "lib/c.py"),  # moved down (and annotated)
+        result("R1", "none"),  # read, never folded
+    ]
+    u = [result("R1", "error", "src/b.py") for _ in range(51)] + [result("R2", "warning", None)]
+    policy = ["suppress:<t>R1@src/a.py", "escalate:<t>R1@lib/*", "note:<t>R2=n", "de-escalate:<t>R2@lib/*"]
+    run = tarnwick(*(a for d in policy for a in ("-D", d)), "--fail-on", "warning", stdin=json.dumps(make_log(("t", t), ("u", u))).encode())
+    assert run.returncode == 1
+    lines = run.stderr.decode().splitlines()
+    assert lines[:3] == [
+        "lib/c.py:3:7: error: R1 two\\nlines\\u{1b} [t]",
+        "lib/c.py: warning: R2 m [t]",
+        "src/b.py: error: R1 m [u]",
+    ]
+    assert lines[50:] == [
+        "... and 4 more",
+        "  t: 5 results read, 1 dropped, 1 moved up, 1 moved down, 1 annotated; 2 remain at or above warning: the gate fails",
+        "  u: 52 results read, 0 dropped, 0 moved up, 0 moved down, 0 annotated; 52 remain at or above warning: the gate fails",
+        "tarnwick sarif: 57 results read, 1 dropped, 1 moved up, 1 moved down, 1 annotated; 54 remain at or above warning: the gate fails",
+    ]
+    assert lines[49] == "src/b.py: error: R1 m [u]"
+    quiet = tarnwick(*(a for d in policy for a in ("-D", d)), "--quiet", stdin=json.dumps(make_log(("t", t))).encode())
+    assert (quiet.returncode, quiet.stderr) == (0, b"")
 
 
 # ------------------------------------------------------------------ ruff and bandit, end to end

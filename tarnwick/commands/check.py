@@ -1,4 +1,4 @@
-"""``tarnwick check``: expand -D values and print their directives."""
+"""``tarnwick check``: expand -D values and directive files and print their directives."""
 
 from __future__ import annotations
 
@@ -23,11 +23,12 @@ def register(subparsers: Any) -> None:
         subparsers,
         "check",
         run,
-        help="expand -D values and print their directives",
-        description="Expand every -D value and print its directives in canonical form. "
-        "Exit status 1 if any value fails (each failure is printed on stderr).",
+        help="expand -D values and directive files and print their directives",
+        description="Expand every -D value, then every FILE (read as -D @FILE), and print its "
+        "directives in canonical form. Exit status 1 if any fails (each failure is printed on stderr).",
     )
     add_values_option(p, "an inline directive, @FILE or @- (stdin); repeatable")
+    p.add_argument("files", nargs="*", metavar="FILE", help="a directive file, checked as -D @FILE")
     p.add_argument(
         "--actions",
         type=lambda arg: frozenset(split_list(arg)),
@@ -38,20 +39,22 @@ def register(subparsers: Any) -> None:
 
 
 def run(args: argparse.Namespace) -> int:
-    results = list(expand_values(args.values, args.actions))
+    values = [*args.values, *(f"@{name}" for name in args.files)]
+    results = list(expand_values(values, args.actions))
     ok = all(error is None for _, _, error in results)
     if args.json:
-        values = [
-            {"value": v, "directives": [directive_json(d) for d in ds], "error": e} for v, ds, e in results
+        report = [
+            {"value": v, "directives": [directive_json(d, o) for d, o in ds], "error": e}
+            for v, ds, e in results
         ]
-        print_json({"ok": ok, "values": values})
+        print_json({"ok": ok, "values": report})
         return 0 if ok else 1
     for value, directives, error in results:
         if error is not None:
             print(f"-D {shown(value)}: {shown(error)}", file=sys.stderr)
             continue
         print(f"-D {shown(value)}")
-        for directive in directives:
+        for directive, _ in directives:
             print(f"  {shown(str(directive))}")
         if not directives:
             print("  (no directives)")

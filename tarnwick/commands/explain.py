@@ -7,14 +7,16 @@ from collections.abc import Sequence
 from typing import Any
 
 from tarnwick._command import (
+    Origin,
     add_command,
     add_json_flag,
     add_values_option,
     directive_json,
-    directives,
+    origin_text,
     print_json,
     quoted,
     shown,
+    sourced_directives,
     split_list,
     text,
     usage_error,
@@ -135,7 +137,7 @@ def _describe(effect: dict[str, Any]) -> str:
     return ", ".join(parts) or "no effect"
 
 
-def _row(args: argparse.Namespace, d: Directive) -> dict[str, Any]:
+def _row(args: argparse.Namespace, d: Directive, origin: Origin) -> dict[str, Any]:
     """Whether *d* matches the target, what it does if so, and why not otherwise."""
     target: dict[str, Any] = {"qualifier": args.qualifier, "scopes": args.scopes}
     effect: dict[str, Any] | None = None
@@ -152,7 +154,7 @@ def _row(args: argparse.Namespace, d: Directive) -> dict[str, Any]:
     else:
         why_not = _why_not(d, args.names, args.qualifier, args.scopes)
     return {
-        "directive": directive_json(d),
+        "directive": directive_json(d, origin),
         "matched": effect is not None,
         "why_not": why_not,
         "effect": effect,
@@ -162,7 +164,8 @@ def _row(args: argparse.Namespace, d: Directive) -> dict[str, Any]:
 def run(args: argparse.Namespace) -> int:
     if args.ladder is None and (args.steps or args.drop):
         usage_error(args, "--step and --drop need --ladder")
-    found = directives(args, lint=args.ladder is None)
+    sourced = sourced_directives(args, lint=args.ladder is None)
+    found = [d for d, _ in sourced]
     target: dict[str, Any] = {"qualifier": args.qualifier, "scopes": args.scopes}
     if args.ladder is None:
         try:
@@ -172,7 +175,7 @@ def run(args: argparse.Namespace) -> int:
     else:
         steps, drop = dict(args.steps), set(args.drop)
         result = Ladder(args.ladder).fold(args.current, found, args.names, steps=steps, drop=drop, **target)
-    rows = [_row(args, d) for d in found]
+    rows = [_row(args, d, origin) for d, origin in sourced]
 
     if args.json:
         print_json(
@@ -191,6 +194,8 @@ def run(args: argparse.Namespace) -> int:
     for row in rows:
         status = "setting" if "action" in row["why_not"] else "match" if row["matched"] else "no match"
         print(f"{status}: {shown(row['directive']['text'])}")
+        if origin := row["directive"]["origin"]:
+            print(f"  from {shown(origin_text((origin['file'], origin['line'])))}")
         if row["effect"] is not None:
             print(f"  {_describe(row['effect'])}")
         for part, reason in row["why_not"].items():

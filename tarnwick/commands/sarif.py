@@ -3,19 +3,28 @@
 from __future__ import annotations
 
 import argparse
-import os
 import sys
 from typing import Any
 
 from tarnwick._command import (
     CommandError,
+    Sourced,
     add_command,
+    add_log_arguments,
     add_values_option,
-    directives,
-    path,
+    large_json,
+    log_roots,
+    one_line,
+    origin_text,
+    read_input,
+    shown,
+    shown_name,
+    sourced_directives,
     usage_error,
 )
-from tarnwick.sarif import SarifError, dump_log, fold_log, gate, load_log
+from tarnwick._lint_verbs import SETTINGS, lint_verb
+from tarnwick.sarif import Fold, SarifError, dump_log, fold_log, gate, load_log
+from tarnwick.sarif_summary import failure_lines, summary_lines
 
 
 def register(subparsers: Any) -> None:
@@ -25,17 +34,12 @@ def register(subparsers: Any) -> None:
         run,
         help="apply directives to a SARIF 2.1.0 log",
         description="Fold every result of a SARIF 2.1.0 log with lint directives and write the log "
-        "to stdout. Names: rule id and rule name; kind: the tool's driver name; scopes: the "
-        "result's file paths, relative to --root. Exit status: 0, or 1 when results at or above "
-        "--fail-on remain; 2 for a bad -D value, a bad log, or a failure to read or write.",
+        "to stdout, then a summary to stderr. Names: rule id and rule name; kind: the tool's driver "
+        "name; scopes: the result's file paths, relative to --root. Exit status: 0, or 1 when results "
+        "at or above --fail-on remain or, with --unused error, a directive matched no result; "
+        "2 for a bad -D value, a bad log, or a failure to read or write.",
     )
-    p.add_argument(
-        "log",
-        nargs="?",
-        default="-",
-        type=path,
-        help="the SARIF log to read (default: - for stdin)",
-    )
+    add_log_arguments(p)
     add_values_option(p, "a lint directive or @FILE (@- for stdin when the log is a file); repeatable")
     p.add_argument(
         "--fail-on",
@@ -43,11 +47,13 @@ def register(subparsers: Any) -> None:
         help="exit 1 when a result at or above this level remains (info and note are the same)",
     )
     p.add_argument(
-        "--root",
-        default=".",
-        type=path,
-        help="file paths under this directory become relative to it (default: .)",
+        "--unused",
+        choices=("ignore", "warn", "error"),
+        default="ignore",
+        help="report every lint directive that matched no result on stderr (warn), and exit 1 "
+        "if there is one (error); default: ignore",
     )
+    p.add_argument("--quiet", "-q", action="store_true", help="no summary on stderr")
     p.add_argument(
         "--remove-dropped",
         action="store_true",
@@ -55,20 +61,13 @@ def register(subparsers: Any) -> None:
     )
 
 
-def _read(name: str) -> bytes:
-    try:
-        if name == "-":
-            if sys.stdin is None:
-                raise CommandError("<stdin>: standard input is closed")
-            return sys.stdin.buffer.read()
-        with open(name, "rb") as f:
-            return f.read()
-    except OSError as exc:
-        raise CommandError(f"{_shown_name(name)}: {exc.strerror or exc}") from None
-
-
-def _shown_name(name: str) -> str:
-    return "<stdin>" if name == "-" else os.fsencode(name).decode("utf-8", "backslashreplace")
+def _unused(sourced: list[Sourced], fold: Fold) -> list[str]:
+    """``ORIGIN: DIRECTIVE: matched no result`` for every lint directive (not a setting) that matched no result."""
+    return [
+        one_line(f"{origin_text(origin)}: {shown(str(d))}: matched no result")
+        for k, (d, origin) in enumerate(sourced)
+        if k not in fold.used and lint_verb(d.action) not in SETTINGS
+    ]
 
 
 def run(args: argparse.Namespace) -> int:
@@ -77,14 +76,24 @@ def run(args: argparse.Namespace) -> int:
             args,
             "-D @-: standard input already carries the SARIF log; put the directives in a file",
         )
-    found = directives(args, lint=True)
-    root = os.path.abspath(args.root)
-    roots = list(dict.fromkeys([root, os.path.realpath(root)]))
+    sourced = sourced_directives(args, lint=True)
+    roots = log_roots(args)
     try:
-        log = load_log(_read(args.log))
-        remaining = fold_log(log, found, roots=roots, remove_dropped=args.remove_dropped)
-        out = dump_log(log)
+        with large_json():
+            log = load_log(read_input(args.log))
+            fold = fold_log(log, [d for d, _ in sourced], roots=roots, remove_dropped=args.remove_dropped)
+            out = dump_log(log)
     except SarifError as exc:
-        raise CommandError(f"{_shown_name(args.log)}: {exc}") from None
+        raise CommandError(f"{shown_name(args.log)}: {exc}") from None
     sys.stdout.buffer.write(out)
-    return gate(remaining, args.fail_on)
+    sys.stdout.flush()
+    status = gate(fold.severities, args.fail_on)
+    unused = [] if args.unused == "ignore" else _unused(sourced, fold)
+    if unused and args.unused == "error":
+        status = 1
+    report = unused + (
+        [] if args.quiet else failure_lines(fold, args.fail_on) + summary_lines(fold, args.fail_on)
+    )
+    if report:
+        print("\n".join(report), file=sys.stderr)
+    return status

@@ -1,0 +1,86 @@
+"""What ``tarnwick sarif`` says on stderr after the log: the results that fail
+the gate, the way compilers print them, and a tally of what the fold did."""
+
+from __future__ import annotations
+
+from typing import Any
+
+from tarnwick._command import one_line, plural
+from tarnwick.sarif import LEVEL_OF_SEVERITY, RANK, SEVERITY_OF_LEVEL, Fold, RunTally
+from tarnwick.sarif_log import Obj
+
+SHOWN_FAILURES = 50  # failing results listed one a line; the rest are counted
+
+
+def _at_or_above(severity: str, fail_on: str | None) -> bool:
+    return fail_on is None or RANK[severity] <= RANK[SEVERITY_OF_LEVEL.get(fail_on, fail_on)]
+
+
+def _int(value: Any) -> int | None:
+    return value if type(value) is int else None
+
+
+def _where(tally: RunTally, result: Obj) -> str:
+    """``path:line:col`` of the result's first location, as much of it as the log gives."""
+    scopes = tally.targets.scopes.of(result)
+    if not scopes:
+        return "<no location>"
+    first = result["locations"][0] if isinstance(result.get("locations"), list) else None
+    physical = first.get("physicalLocation") if isinstance(first, dict) else None
+    region = physical.get("region") if isinstance(physical, dict) else None
+    region = region if isinstance(region, dict) else {}
+    line, column = _int(region.get("startLine")), _int(region.get("startColumn"))
+    where = scopes[0]
+    if line is not None:
+        where += f":{line}" + (f":{column}" if column is not None else "")
+    return where
+
+
+def _message(result: Obj) -> str:
+    message = result.get("message")
+    text = message.get("text", message.get("id")) if isinstance(message, dict) else None
+    return text if isinstance(text, str) else ""
+
+
+def failure_lines(fold: Fold, fail_on: str | None) -> list[str]:
+    """``path:line:col: level: RULE message [tool]`` for each result that fails the gate
+    (the first `SHOWN_FAILURES` of them, then a count of the rest)."""
+    if fail_on is None:
+        return []
+    failing = [
+        (tally, severity, result)
+        for tally in fold.runs
+        for severity, result in tally.remaining
+        if _at_or_above(severity, fail_on)
+    ]
+    lines = []
+    for tally, severity, result in failing[:SHOWN_FAILURES]:
+        rule = tally.targets.of(result)[1][0]
+        level = LEVEL_OF_SEVERITY[severity]
+        lines.append(one_line(f"{_where(tally, result)}: {level}: {rule} {_message(result)} [{tally.tool}]"))
+    if len(failing) > SHOWN_FAILURES:
+        lines.append(f"... and {len(failing) - SHOWN_FAILURES} more")
+    return lines
+
+
+def _tally_text(tallies: list[RunTally], fail_on: str | None) -> str:
+    def total(field: str) -> int:
+        return sum(getattr(t, field) for t in tallies)
+
+    left = sum(_at_or_above(s, fail_on) for t in tallies for s, _ in t.remaining)
+    text = (
+        f"{plural(total('read'), 'result')} read, {total('dropped'):,} dropped, {total('up'):,} moved up, "
+        f"{total('down'):,} moved down, {total('annotated'):,} annotated; {left:,} "
+        + ("remains" if left == 1 else "remain")
+    )
+    if fail_on is not None:
+        text += f" at or above {fail_on}: the gate " + ("fails" if left else "passes")
+    return text
+
+
+def summary_lines(fold: Fold, fail_on: str | None) -> list[str]:
+    """One line of totals, after one line per run when the log has several."""
+    lines = []
+    if len(fold.runs) > 1:
+        lines = [one_line(f"  {t.tool}: {_tally_text([t], fail_on)}") for t in fold.runs]
+    return [*lines, f"tarnwick sarif: {_tally_text(fold.runs, fail_on)}"]
