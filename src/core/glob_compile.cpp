@@ -1,0 +1,249 @@
+// Compiling a glob: cutting it into brace-free pieces, numbering the
+// positions of their tokens, splitting the bytes into the classes the tokens
+// tell apart, and writing one mask per class (see glob_program.h).
+#include <algorithm>
+#include <cstring>
+
+#include "core/brace.h"
+#include "core/glob.h"
+#include "core/glob_program.h"
+#include "core/glob_tokens.h"
+
+namespace tarnwick {
+namespace {
+
+struct Piece {
+  std::string_view text;
+  std::size_t source_start;  // where its bytes begin in the pattern text
+};
+
+// The pieces in position order: the text before the first group, the
+// segments of that group, the text after it, and so on. Groups of one
+// segment are plain text and join the text around them.
+struct Pieces {
+  std::vector<std::string> between;  // owns the text between groups
+  std::vector<Piece> list;
+  struct Group {
+    std::size_t first_piece;
+    std::size_t segments;
+  };
+  std::vector<Group> groups;
+};
+
+Pieces split_pieces(std::string_view text, const BraceLayout& layout) {
+  Pieces out;
+  if (!layout.expands()) {
+    out.list.push_back({text, 0});
+    return out;
+  }
+  std::vector<std::size_t> starts{0};
+  std::vector<const BraceGroup*> groups;
+  std::string current;
+  std::size_t pos = 0;
+  for (const BraceGroup& group : layout.groups) {
+    current.append(text.substr(pos, group.open - pos));
+    pos = group.close + 1;
+    if (group.segment_count == 1) {
+      current.append(layout.segments[group.first_segment]);
+      continue;
+    }
+    out.between.push_back(std::move(current));
+    current.clear();
+    groups.push_back(&group);
+    starts.push_back(pos);
+  }
+  current.append(text.substr(pos));
+  out.between.push_back(std::move(current));
+  for (std::size_t g = 0;; ++g) {
+    out.list.push_back({out.between[g], starts[g]});
+    if (g == groups.size()) break;
+    out.groups.push_back({out.list.size(), groups[g]->segment_count});
+    for (std::size_t s = 0; s < groups[g]->segment_count; ++s) {
+      const std::string_view segment = layout.segments[groups[g]->first_segment + s];
+      out.list.push_back({segment, static_cast<std::size_t>(segment.data() - text.data())});
+    }
+  }
+  return out;
+}
+
+// The coarsest split of the 256 byte values that every token's byte set
+// respects, refined one set at a time.
+class Partition {
+ public:
+  Partition() { size_[0] = 256; }
+  void split_byte(unsigned char b) {
+    const unsigned c = cls_[b];
+    if (size_[c] == 1) return;
+    --size_[c];
+    cls_[b] = static_cast<unsigned char>(count_);
+    size_[count_++] = 1;
+  }
+  void split(const ByteSet& set) {
+    if (count_ == 256) return;
+    std::uint16_t inside[256] = {};
+    for (unsigned b = 0; b < 256; ++b) inside[cls_[b]] += set.contains(static_cast<unsigned char>(b));
+    unsigned char to[256];
+    const unsigned before = count_;
+    for (unsigned c = 0; c < before; ++c) {
+      to[c] = static_cast<unsigned char>(c);
+      if (inside[c] == 0 || inside[c] == size_[c]) continue;
+      size_[c] = static_cast<std::uint16_t>(size_[c] - inside[c]);
+      size_[count_] = inside[c];
+      to[c] = static_cast<unsigned char>(count_++);
+    }
+    for (unsigned b = 0; b < 256; ++b) {
+      if (set.contains(static_cast<unsigned char>(b))) cls_[b] = to[cls_[b]];
+    }
+  }
+  unsigned count() const { return count_; }
+  const unsigned char* classes() const { return cls_; }
+
+ private:
+  unsigned char cls_[256] = {};
+  std::uint16_t size_[256] = {};
+  unsigned count_ = 1;
+};
+
+}  // namespace
+
+class PatternBuilder {
+ public:
+  // Fills `p` from `pieces`; false when a class is cut by a brace boundary.
+  static bool build(Pattern& p, const Pieces& pieces, std::string_view source) {
+    PatternBuilder b(pieces, source);
+    if (!b.count_and_split()) return false;
+    b.write(p);
+    return true;
+  }
+
+  static Pattern brace_free(std::string_view text) {
+    Pattern p;
+    p.source_.assign(text);
+    Pieces pieces;
+    pieces.list.push_back({text, 0});
+    build(p, pieces, text);
+    return p;
+  }
+
+ private:
+  PatternBuilder(const Pieces& pieces, std::string_view source) : pieces_(pieces) {
+    std::size_t longest = 0;
+    for (const Piece& piece : pieces.list) longest = std::max(longest, piece.text.size());
+    if (source.find('[') != std::string_view::npos) closers_.resize(longest + 2);
+    last_close_ = source.rfind(']');
+  }
+
+  // A `[` that its own piece leaves open may be closed by a later piece of
+  // some alternative when a `]` follows it anywhere in the pattern text.
+  bool open_ended(std::size_t i) const {
+    return i + 1 < pieces_.list.size() && last_close_ != std::string_view::npos &&
+           last_close_ >= pieces_.list[i].source_start;
+  }
+
+  template <class Visit>
+  bool tokens_of(std::size_t i, Visit&& visit) {
+    return for_each_token(pieces_.list[i].text, open_ended(i), closers_, visit);
+  }
+
+  bool count_and_split() {
+    ByteSet last_set;
+    bool have_last = false;
+    for (std::size_t i = 0; i < pieces_.list.size(); ++i) {
+      const bool whole = tokens_of(i, [&](const Token& tok) {
+        ++positions_;
+        if (tok.kind == TokKind::Lit) partition_.split_byte(tok.byte);
+        if (tok.kind == TokKind::Class && !(have_last && tok.set == last_set)) {
+          partition_.split(tok.set);
+          last_set = tok.set;
+          have_last = true;
+        }
+      });
+      if (!whole) return false;
+      ++positions_;  // the position after the piece
+    }
+    return true;
+  }
+
+  void write(Pattern& p) {
+    const unsigned classes = partition_.count();
+    const std::size_t words = words_for(positions_);
+    const bool linked = !pieces_.groups.empty();
+    p.data_.assign(kByteClassWords + (classes + 1 + (linked ? 2 : 0)) * words, 0);
+    std::memcpy(p.data_.data(), partition_.classes(), 256);
+    std::uint64_t* table = p.data_.data() + kByteClassWords;
+    std::uint64_t* star = table + classes * words;
+    unsigned char representative[256];
+    for (unsigned b = 0; b < 256; ++b) representative[partition_.classes()[b]] = static_cast<unsigned char>(b);
+    auto set_bit = [](std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); };
+
+    std::vector<std::uint32_t> entry(pieces_.list.size()), tail(pieces_.list.size());
+    std::vector<bool> starts_with_star(pieces_.list.size());
+    std::uint32_t pos = 0;
+    for (std::size_t i = 0; i < pieces_.list.size(); ++i) {
+      entry[i] = pos;
+      tokens_of(i, [&](const Token& tok) {
+        if (pos == entry[i] && tok.kind == TokKind::Star) starts_with_star[i] = true;
+        switch (tok.kind) {
+          case TokKind::Star: set_bit(star, pos); break;
+          case TokKind::Lit: set_bit(table + partition_.classes()[tok.byte] * words, pos); break;
+          case TokKind::Any:
+            for (unsigned c = 0; c < classes; ++c) set_bit(table + c * words, pos);
+            break;
+          case TokKind::Class:
+            for (unsigned c = 0; c < classes; ++c) {
+              if (tok.set.contains(representative[c])) set_bit(table + c * words, pos);
+            }
+            break;
+        }
+        ++pos;
+      });
+      tail[i] = pos++;
+    }
+    p.positions_ = positions_;
+    p.classes_ = classes;
+    if (!linked) return;
+
+    std::uint64_t* entries = star + words;
+    std::uint64_t* exits = entries + words;
+    for (const Pieces::Group& group : pieces_.groups) {
+      const std::size_t f = group.first_piece;
+      const std::size_t after = f + group.segments;
+      for (std::size_t s = f; s < after; ++s) {
+        set_bit(entries, entry[s]);
+        if (starts_with_star[s]) set_bit(entries, entry[s] + 1);
+        set_bit(exits, tail[s]);
+      }
+      p.groups_.push_back({tail[f - 1], entry[f], tail[after - 1], entry[after], starts_with_star[after]});
+    }
+  }
+
+  const Pieces& pieces_;
+  std::vector<std::uint32_t> closers_;
+  std::size_t last_close_;
+  Partition partition_;
+  std::uint32_t positions_ = 0;
+};
+
+Pattern Pattern::compile(std::string_view text) {
+  Pattern p;
+  p.source_.assign(text);
+  const BraceLayout layout = find_brace_groups(text);
+  if (layout.expands()) p.alternatives_ = static_cast<std::uint32_t>(layout.alternatives);
+  if (!PatternBuilder::build(p, split_pieces(text, layout), text)) p.per_alternative_ = true;
+  return p;
+}
+
+bool Pattern::matches_each_alternative(std::string_view text) const {
+  bool hit = false;
+  for_each_alternative(source_, find_brace_groups(source_), [&](std::string_view alt) {
+    hit = PatternBuilder::brace_free(alt).matches(text);
+    return !hit;
+  });
+  return hit;
+}
+
+std::size_t Pattern::compiled_bytes() const {
+  return data_.capacity() * sizeof(std::uint64_t) + groups_.capacity() * sizeof(GroupLinks);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,284 @@
+// Matching a compiled glob (see glob_program.h): brace patterns by stepping
+// the set of live positions over the text, brace-free ones by anchoring the
+// text before the first `*` and after the last and finding each run between
+// stars at its leftmost place; and glob_match's stack-only path for short
+// patterns against short texts.
+#include <algorithm>
+#include <bit>
+#include <memory>
+#include <new>
+
+#include "core/glob.h"
+#include "core/glob_program.h"
+#include "core/glob_tokens.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+constexpr std::uint64_t kOne = 1;
+
+// Scratch words for one match call: on the stack up to a few thousand
+// positions, on the heap beyond.
+class Scratch {
+ public:
+  explicit Scratch(std::size_t words) {
+    if (words > kInline) heap_.reset(new std::uint64_t[words]);
+    data_ = heap_ ? heap_.get() : inline_;
+    std::fill(data_, data_ + words, 0);
+  }
+  std::uint64_t* get() { return data_; }
+
+ private:
+  static constexpr std::size_t kInline = 64;
+  std::uint64_t inline_[kInline];
+  std::unique_ptr<std::uint64_t[]> heap_;
+  std::uint64_t* data_;
+};
+
+bool test_bit(const std::uint64_t* m, std::uint32_t pos) { return (m[pos >> 6] >> (pos & 63)) & 1; }
+void set_bit(std::uint64_t* m, std::uint32_t pos) { m[pos >> 6] |= kOne << (pos & 63); }
+
+// Bits lo..hi (inclusive) of word w.
+std::uint64_t span_mask(std::size_t w, std::uint32_t lo, std::uint32_t hi) {
+  std::uint64_t m = ~std::uint64_t{0};
+  if (w == lo >> 6) m &= m << (lo & 63);
+  if (w == hi >> 6) m &= ~std::uint64_t{0} >> (63 - (hi & 63));
+  return m;
+}
+
+// The words of a position set that may hold live bits: positions only move
+// forward, so everything before `lo` stays dead.
+struct LiveSpan {
+  std::size_t lo = 0;
+  std::size_t hi = 0;
+  void reach(std::uint32_t pos) { hi = std::max<std::size_t>(hi, pos >> 6); }
+};
+
+// Makes live everything the live positions reach without reading a byte:
+// the position after a live `*`, a group's segments from the position
+// before it, and the position after a group from a segment's exit. Groups
+// are visited left to right, so chains through empty pieces close in one
+// pass.
+void close_over(const Program& prog, std::uint64_t* live, LiveSpan& span) {
+  std::uint64_t carry = 0;
+  const std::size_t end = std::min<std::size_t>(span.hi + 1, prog.words - 1);
+  for (std::size_t w = span.lo; w <= end; ++w) {
+    const std::uint64_t s = live[w] & prog.star[w];
+    live[w] |= (s << 1) | carry;
+    carry = s >> 63;
+  }
+  if (live[end]) span.hi = std::max(span.hi, end);
+  for (const Pattern::GroupLinks& g : prog.groups) {
+    if (g.fork > span.hi * 64 + 63) break;
+    const std::size_t lo = g.first >> 6, hi = g.last >> 6;
+    if (test_bit(live, g.fork)) {
+      for (std::size_t w = lo; w <= hi; ++w) live[w] |= prog.entry[w] & span_mask(w, g.first, g.last);
+      span.reach(g.last);
+    }
+    std::uint64_t exited = 0;
+    for (std::size_t w = std::max(lo, span.lo); w <= std::min(hi, span.hi); ++w) {
+      exited |= live[w] & prog.exit[w] & span_mask(w, g.first, g.last);
+    }
+    if (exited) {
+      set_bit(live, g.join);
+      span.reach(g.join);
+      if (g.join_star) {
+        set_bit(live, g.join + 1);
+        span.reach(g.join + 1);
+      }
+    }
+  }
+}
+
+// Brace patterns: one pass over the text, each byte costing the words
+// between the first and the last live position, plus the groups.
+bool step_positions(const Program& prog, std::string_view text) {
+  const std::uint32_t accept = prog.positions - 1;
+  // A live `*` right before the end accepts whatever follows.
+  const bool star_tail = accept > 0 && prog.is_star(accept - 1);
+  Scratch scratch(prog.words);
+  std::uint64_t* live = scratch.get();
+  LiveSpan span;
+  live[0] = 1;
+  close_over(prog, live, span);
+  for (const char c : text) {
+    if (star_tail && test_bit(live, accept - 1)) return true;
+    const std::uint64_t* row = prog.row(static_cast<unsigned char>(c));
+    std::uint64_t carry = 0;
+    const std::size_t end = std::min<std::size_t>(span.hi + 1, prog.words - 1);
+    for (std::size_t w = span.lo; w <= end; ++w) {
+      const std::uint64_t moved = live[w] & row[w];
+      live[w] = (moved << 1) | carry | (live[w] & prog.star[w]);
+      carry = moved >> 63;
+    }
+    if (live[end]) span.hi = std::max(span.hi, end);
+    while (span.lo <= span.hi && live[span.lo] == 0) ++span.lo;
+    if (span.lo > span.hi) return false;
+    close_over(prog, live, span);
+  }
+  return test_bit(live, accept);
+}
+
+// The first `*` position in [from, limit), or limit.
+std::uint32_t next_star(const Program& prog, std::uint32_t from, std::uint32_t limit) {
+  for (std::uint32_t w = from >> 6; (std::size_t{w} << 6) < limit; ++w) {
+    std::uint64_t bits = prog.star[w];
+    if (w == from >> 6) bits &= ~std::uint64_t{0} << (from & 63);
+    if (bits) return std::min<std::uint32_t>(limit, (w << 6) + static_cast<std::uint32_t>(std::countr_zero(bits)));
+  }
+  return limit;
+}
+
+// The last `*` position before `limit` (there is one).
+std::uint32_t last_star(const Program& prog, std::uint32_t limit) {
+  for (std::uint32_t w = (limit - 1) >> 6;; --w) {
+    std::uint64_t bits = prog.star[w];
+    if (w == (limit - 1) >> 6) bits &= ~std::uint64_t{0} >> (63 - ((limit - 1) & 63));
+    if (bits) return (w << 6) + 63 - static_cast<std::uint32_t>(std::countl_zero(bits));
+  }
+}
+
+// Whether positions [a, a + len) accept text[t..t+len) one by one.
+bool fits_at(const Program& prog, std::uint32_t a, std::uint32_t len, std::string_view text, std::size_t t) {
+  for (std::uint32_t k = 0; k < len; ++k) {
+    if (!prog.accepts(a + k, static_cast<unsigned char>(text[t + k]))) return false;
+  }
+  return true;
+}
+
+// The end of the leftmost occurrence of positions [a, b) in text[from, to),
+// or npos: the positions run as a bit mask over the words they occupy, a new
+// start entering at each byte, and reaching b means a whole occurrence.
+std::size_t find_run(const Program& prog, std::uint32_t a, std::uint32_t b, std::string_view text,
+                     std::size_t from, std::size_t to) {
+  const std::size_t lo = a >> 6, hi = b >> 6;
+  const std::uint64_t start = kOne << (a & 63), goal = kOne << (b & 63);
+  if (lo == hi) {
+    const std::uint64_t run = (goal - 1) & (~std::uint64_t{0} << (a & 63));
+    std::uint64_t live = 0;
+    for (std::size_t t = from; t < to; ++t) {
+      live = ((live | start) & run & prog.row(static_cast<unsigned char>(text[t]))[lo]) << 1;
+      if (live & goal) return t + 1;
+    }
+    return npos;
+  }
+  Scratch scratch(hi - lo + 1);
+  std::uint64_t* live = scratch.get();
+  for (std::size_t t = from; t < to; ++t) {
+    const std::uint64_t* row = prog.row(static_cast<unsigned char>(text[t])) + lo;
+    live[0] |= start;
+    std::uint64_t carry = 0;
+    for (std::size_t w = 0; w <= hi - lo; ++w) {
+      const std::uint64_t run = span_mask(w + lo, a, b - 1) & (w + lo == hi && (b & 63) == 0 ? 0 : ~std::uint64_t{0});
+      const std::uint64_t moved = live[w] & row[w] & run;
+      live[w] = (moved << 1) | carry;
+      carry = moved >> 63;
+    }
+    if (live[hi - lo] & goal) return t + 1;
+  }
+  return npos;
+}
+
+// Brace-free patterns: every token but `*` takes one byte, so the runs
+// between stars have fixed lengths; the first and last are anchored, and
+// taking each middle run at its leftmost place leaves the most text for the
+// rest. Each byte is read by at most one run search.
+bool match_runs(const Program& prog, std::string_view text) {
+  const std::uint32_t accept = prog.positions - 1;
+  const std::size_t n = text.size();
+  const std::uint32_t first = next_star(prog, 0, accept);
+  if (first == accept) return n == accept && fits_at(prog, 0, accept, text, 0);
+  const std::uint32_t last = last_star(prog, accept);
+  const std::uint32_t tail = accept - 1 - last;
+  if (n < std::size_t{first} + tail) return false;
+  if (!fits_at(prog, 0, first, text, 0) || !fits_at(prog, last + 1, tail, text, n - tail)) return false;
+  std::size_t t = first;
+  for (std::uint32_t s = first; s != last;) {
+    const std::uint32_t next = next_star(prog, s + 1, accept);
+    t = find_run(prog, s + 1, next, text, t, n - tail);
+    if (t == npos) return false;
+    s = next;
+  }
+  return true;
+}
+
+// glob_match without building a Pattern: a short brace-free pattern read
+// into tokens on the stack and matched with one backtrack point (the latest
+// `*`), at most pattern x text steps, which the caller keeps small.
+constexpr std::size_t kShortPattern = 64;
+constexpr std::size_t kShortWork = 4096;
+
+struct ShortToken {
+  TokKind kind;
+  unsigned char byte;
+  unsigned char set;
+};
+
+bool match_short(std::string_view pattern, std::string_view text) {
+  ShortToken toks[kShortPattern];
+  alignas(ByteSet) unsigned char set_storage[kShortPattern / 3 * sizeof(ByteSet)];
+  auto* sets = reinterpret_cast<ByteSet*>(set_storage);
+  std::size_t m = 0, nsets = 0;
+  for_each_token(pattern, false, {}, [&](const Token& tok) {
+    toks[m] = {tok.kind, tok.byte, static_cast<unsigned char>(nsets)};
+    if (tok.kind == TokKind::Class) new (&sets[nsets++]) ByteSet(tok.set);
+    ++m;
+  });
+  auto hit = [&](const ShortToken& tok, unsigned char b) {
+    return tok.kind == TokKind::Any || (tok.kind == TokKind::Lit && tok.byte == b) ||
+           (tok.kind == TokKind::Class && sets[tok.set].contains(b));
+  };
+  const std::size_t n = text.size();
+  std::size_t p = 0, t = 0, star_p = npos, star_t = 0;
+  while (t < n) {
+    if (p < m && toks[p].kind == TokKind::Star) {
+      if (++p == m) return true;
+      star_p = p;
+      star_t = t;
+    } else if (p < m && hit(toks[p], static_cast<unsigned char>(text[t]))) {
+      ++p;
+      ++t;
+    } else if (star_p != npos) {
+      p = star_p;
+      t = ++star_t;
+    } else {
+      return false;
+    }
+  }
+  while (p < m && toks[p].kind == TokKind::Star) ++p;
+  return p == m;
+}
+
+}  // namespace
+
+Program Pattern::program() const {
+  const std::size_t words = words_for(positions_);
+  const std::uint64_t* table = data_.data() + kByteClassWords;
+  const std::uint64_t* star = table + std::size_t{classes_} * words;
+  const bool linked = !groups_.empty();
+  return {reinterpret_cast<const unsigned char*>(data_.data()),
+          table,
+          star,
+          linked ? star + words : nullptr,
+          linked ? star + 2 * words : nullptr,
+          groups_,
+          positions_,
+          static_cast<std::uint32_t>(words)};
+}
+
+bool Pattern::matches(std::string_view text) const {
+  if (per_alternative_) return matches_each_alternative(text);
+  const Program prog = program();
+  return groups_.empty() ? match_runs(prog, text) : step_positions(prog, text);
+}
+
+bool glob_match(std::string_view pattern, std::string_view text) {
+  if (pattern.size() <= kShortPattern && (pattern.size() + 1) * (text.size() + 1) <= kShortWork &&
+      pattern.find('{') == npos) {
+    return match_short(pattern, text);
+  }
+  return Pattern::compile(pattern).matches(text);
+}
+
+}  // namespace tarnwick

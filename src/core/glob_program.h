@@ -1,0 +1,44 @@
+// The compiled form of a glob, as the matcher reads it.
+//
+// A pattern is laid out as numbered positions. Each brace-free piece (the
+// text between groups, and each segment of a group) gets one position per
+// token and one after its last token: for the text between groups that one
+// forks into the next group's segments (or, after the last group, accepts),
+// and for a segment it is the segment's exit, which joins the text after the
+// group. A set of live positions is a bit mask of `words` 64-bit words.
+//
+// Bytes fall into classes that no token tells apart (usually a handful), and
+// each class has one mask: the token positions that accept its bytes. A byte
+// moves every live token position that accepts it one position on; a live
+// `*` stays live, and also makes the position after it live. Classes are
+// stored once, as a column of these masks, so nothing grows with the number
+// of alternatives.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "core/glob.h"
+
+namespace tarnwick {
+
+struct Program {
+  const unsigned char* byte_class;  // 256 entries
+  const std::uint64_t* table;       // one mask per byte class
+  const std::uint64_t* star;        // the `*` positions
+  const std::uint64_t* entry;       // segment entries, and the position after an entry `*`
+  const std::uint64_t* exit;        // segment exits
+  std::span<const Pattern::GroupLinks> groups;
+  std::uint32_t positions;  // the last one accepts
+  std::uint32_t words;
+
+  const std::uint64_t* row(unsigned char b) const { return table + std::size_t{byte_class[b]} * words; }
+  bool accepts(std::uint32_t pos, unsigned char b) const { return (row(b)[pos >> 6] >> (pos & 63)) & 1; }
+  bool is_star(std::uint32_t pos) const { return (star[pos >> 6] >> (pos & 63)) & 1; }
+};
+
+// Where each part lives in Pattern::data_.
+inline constexpr std::size_t kByteClassWords = 256 / 8;
+inline std::size_t words_for(std::uint32_t positions) { return (std::size_t{positions} + 63) / 64; }
+
+}  // namespace tarnwick
