@@ -2,6 +2,7 @@
 // positions of their tokens, splitting the bytes into the classes the tokens
 // tell apart, and writing one mask per class (see glob_program.h).
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "core/brace.h"
@@ -80,8 +81,9 @@ class Partition {
   }
   void split(const ByteSet& set) {
     if (count_ == 256) return;
-    std::uint16_t inside[256] = {};
-    for (unsigned b = 0; b < 256; ++b) inside[cls_[b]] += set.contains(static_cast<unsigned char>(b));
+    std::uint16_t inside[256];
+    std::fill(inside, inside + count_, std::uint16_t{0});
+    for_each_member(set, [&](unsigned b) { ++inside[cls_[b]]; });
     unsigned char to[256];
     const unsigned before = count_;
     for (unsigned c = 0; c < before; ++c) {
@@ -91,14 +93,20 @@ class Partition {
       size_[count_] = inside[c];
       to[c] = static_cast<unsigned char>(count_++);
     }
-    for (unsigned b = 0; b < 256; ++b) {
-      if (set.contains(static_cast<unsigned char>(b))) cls_[b] = to[cls_[b]];
-    }
+    for_each_member(set, [&](unsigned b) { cls_[b] = to[cls_[b]]; });
   }
   unsigned count() const { return count_; }
   const unsigned char* classes() const { return cls_; }
 
  private:
+  template <class Visit>
+  static void for_each_member(const ByteSet& set, Visit visit) {
+    for (unsigned w = 0; w < 4; ++w) {
+      for (std::uint64_t bits = set.bits[w]; bits; bits &= bits - 1) {
+        visit(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
+      }
+    }
+  }
   unsigned char cls_[256] = {};
   std::uint16_t size_[256] = {};
   unsigned count_ = 1;
@@ -236,7 +244,7 @@ Pattern Pattern::compile(std::string_view text) {
 bool Pattern::matches_each_alternative(std::string_view text) const {
   bool hit = false;
   for_each_alternative(source_, find_brace_groups(source_), [&](std::string_view alt) {
-    hit = PatternBuilder::brace_free(alt).matches(text);
+    hit = short_enough(alt, text) ? match_short(alt, text) : PatternBuilder::brace_free(alt).matches(text);
     return !hit;
   });
   return hit;

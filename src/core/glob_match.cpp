@@ -203,17 +203,21 @@ bool match_runs(const Program& prog, std::string_view text) {
   return true;
 }
 
-// glob_match without building a Pattern: a short brace-free pattern read
-// into tokens on the stack and matched with one backtrack point (the latest
-// `*`), at most pattern x text steps, which the caller keeps small.
-constexpr std::size_t kShortPattern = 64;
-constexpr std::size_t kShortWork = 4096;
+}  // namespace
+
+bool short_enough(std::string_view pattern, std::string_view text) {
+  return pattern.size() <= kShortPattern && (pattern.size() + 1) * (text.size() + 1) <= kShortWork;
+}
+
+namespace {
 
 struct ShortToken {
   TokKind kind;
   unsigned char byte;
   unsigned char set;
 };
+
+}  // namespace
 
 bool match_short(std::string_view pattern, std::string_view text) {
   ShortToken toks[kShortPattern];
@@ -250,8 +254,6 @@ bool match_short(std::string_view pattern, std::string_view text) {
   return p == m;
 }
 
-}  // namespace
-
 Program Pattern::program() const {
   const std::size_t words = words_for(positions_);
   const std::uint64_t* table = data_.data() + kByteClassWords;
@@ -274,10 +276,7 @@ bool Pattern::matches(std::string_view text) const {
 }
 
 bool glob_match(std::string_view pattern, std::string_view text) {
-  if (pattern.size() <= kShortPattern && (pattern.size() + 1) * (text.size() + 1) <= kShortWork &&
-      pattern.find('{') == npos) {
-    return match_short(pattern, text);
-  }
+  if (short_enough(pattern, text) && pattern.find('{') == npos) return match_short(pattern, text);
   return Pattern::compile(pattern).matches(text);
 }
 

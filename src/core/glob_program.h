@@ -41,4 +41,13 @@ struct Program {
 inline constexpr std::size_t kByteClassWords = 256 / 8;
 inline std::size_t words_for(std::uint32_t positions) { return (std::size_t{positions} + 63) / 64; }
 
+// Short brace-free patterns against short texts skip compiling: read into
+// tokens on the stack and matched with one backtrack point (the latest `*`),
+// at most pattern x text steps, which short_enough keeps under a few
+// thousand.
+inline constexpr std::size_t kShortPattern = 64;
+inline constexpr std::size_t kShortWork = 4096;
+bool short_enough(std::string_view pattern, std::string_view text);
+bool match_short(std::string_view brace_free, std::string_view text);
+
 }  // namespace tarnwick

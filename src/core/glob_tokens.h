@@ -15,8 +15,14 @@ namespace tarnwick {
 struct ByteSet {
   std::uint64_t bits[4] = {0, 0, 0, 0};
   void add(unsigned char b) { bits[b >> 6] |= std::uint64_t{1} << (b & 63); }
+  // Every byte from lo to hi inclusive; nothing when lo > hi.
   void add_range(unsigned char lo, unsigned char hi) {
-    for (unsigned b = lo; b <= hi; ++b) add(static_cast<unsigned char>(b));
+    for (unsigned word = lo >> 6; lo <= hi && word <= static_cast<unsigned>(hi >> 6); ++word) {
+      const unsigned first = word == static_cast<unsigned>(lo >> 6) ? lo & 63 : 0;
+      const unsigned last = word == static_cast<unsigned>(hi >> 6) ? hi & 63 : 63;
+      const std::uint64_t upto_last = last == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (last + 1)) - 1;
+      bits[word] |= upto_last & ~((std::uint64_t{1} << first) - 1);
+    }
   }
   bool contains(unsigned char b) const { return (bits[b >> 6] >> (b & 63)) & 1; }
   bool operator==(const ByteSet&) const = default;
