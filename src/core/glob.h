@@ -55,9 +55,9 @@ class Pattern {
   Program program() const;
 
   std::string source_;
-  // Byte-to-class map (256 bytes), then one mask per byte class, the star
-  // mask, and for brace patterns the segment entry and exit masks; see
-  // glob_program.h.
+  // Byte-to-class map (256 bytes), one mask per byte class, the star mask,
+  // the literal mask and bytes, and for brace patterns the segment entry and
+  // exit masks; see glob_program.h.
   std::vector<std::uint64_t> data_;
   std::vector<GroupLinks> groups_;
   std::uint32_t positions_ = 0;

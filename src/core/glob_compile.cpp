@@ -134,12 +134,7 @@ class PatternBuilder {
   }
 
  private:
-  PatternBuilder(const Pieces& pieces, std::string_view source) : pieces_(pieces) {
-    std::size_t longest = 0;
-    for (const Piece& piece : pieces.list) longest = std::max(longest, piece.text.size());
-    if (source.find('[') != std::string_view::npos) closers_.resize(longest + 2);
-    last_close_ = source.rfind(']');
-  }
+  PatternBuilder(const Pieces& pieces, std::string_view source) : pieces_(pieces), last_close_(source.rfind(']')) {}
 
   // A `[` that its own piece leaves open may be closed by a later piece of
   // some alternative when a `]` follows it anywhere in the pattern text.
@@ -150,7 +145,7 @@ class PatternBuilder {
 
   template <class Visit>
   bool tokens_of(std::size_t i, Visit&& visit) {
-    return for_each_token(pieces_.list[i].text, open_ended(i), closers_, visit);
+    return for_each_token(pieces_.list[i].text, open_ended(i), visit);
   }
 
   bool count_and_split() {
@@ -176,10 +171,12 @@ class PatternBuilder {
     const unsigned classes = partition_.count();
     const std::size_t words = words_for(positions_);
     const bool linked = !pieces_.groups.empty();
-    p.data_.assign(kByteClassWords + (classes + 1 + (linked ? 2 : 0)) * words, 0);
+    p.data_.assign(kByteClassWords + (classes + 2 + (linked ? 2 : 0)) * words + literal_words(positions_), 0);
     std::memcpy(p.data_.data(), partition_.classes(), 256);
     std::uint64_t* table = p.data_.data() + kByteClassWords;
     std::uint64_t* star = table + classes * words;
+    std::uint64_t* literal = star + words;
+    auto* literal_byte = reinterpret_cast<unsigned char*>(literal + words);
     unsigned char representative[256];
     for (unsigned b = 0; b < 256; ++b) representative[partition_.classes()[b]] = static_cast<unsigned char>(b);
     auto set_bit = [](std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); };
@@ -193,7 +190,11 @@ class PatternBuilder {
         if (pos == entry[i] && tok.kind == TokKind::Star) starts_with_star[i] = true;
         switch (tok.kind) {
           case TokKind::Star: set_bit(star, pos); break;
-          case TokKind::Lit: set_bit(table + partition_.classes()[tok.byte] * words, pos); break;
+          case TokKind::Lit:
+            set_bit(table + partition_.classes()[tok.byte] * words, pos);
+            set_bit(literal, pos);
+            literal_byte[pos] = tok.byte;
+            break;
           case TokKind::Any:
             for (unsigned c = 0; c < classes; ++c) set_bit(table + c * words, pos);
             break;
@@ -211,7 +212,7 @@ class PatternBuilder {
     p.classes_ = classes;
     if (!linked) return;
 
-    std::uint64_t* entries = star + words;
+    std::uint64_t* entries = literal + words + literal_words(positions_);
     std::uint64_t* exits = entries + words;
     for (const Pieces::Group& group : pieces_.groups) {
       const std::size_t f = group.first_piece;
@@ -226,7 +227,6 @@ class PatternBuilder {
   }
 
   const Pieces& pieces_;
-  std::vector<std::uint32_t> closers_;
   std::size_t last_close_;
   Partition partition_;
   std::uint32_t positions_ = 0;

@@ -7,7 +7,9 @@
 #include <bit>
 #include <memory>
 #include <new>
+#include <optional>
 
+#include "core/brace.h"
 #include "core/glob.h"
 #include "core/glob_program.h"
 #include "core/glob_tokens.h"
@@ -46,6 +48,10 @@ std::uint64_t span_mask(std::size_t w, std::uint32_t lo, std::uint32_t hi) {
   if (w == hi >> 6) m &= ~std::uint64_t{0} >> (63 - (hi & 63));
   return m;
 }
+
+std::uint32_t next_star(const Program& prog, std::uint32_t from, std::uint32_t limit);
+std::uint32_t last_star(const Program& prog, std::uint32_t limit);
+bool fits_at(const Program& prog, std::uint32_t a, std::uint32_t len, std::string_view text, std::size_t t);
 
 // The words of a position set that may hold live bits: positions only move
 // forward, so everything before `lo` stays dead.
@@ -91,10 +97,19 @@ void close_over(const Program& prog, std::uint64_t* live, LiveSpan& span) {
   }
 }
 
-// Brace patterns: one pass over the text, each byte costing the words
-// between the first and the last live position, plus the groups.
+// Brace patterns: the text before the first group and after the last
+// group's last `*` are anchored and checked first; then one pass over the
+// text, each byte costing the words between the first and the last live
+// position, plus the groups.
 bool step_positions(const Program& prog, std::string_view text) {
   const std::uint32_t accept = prog.positions - 1;
+  const std::size_t n = text.size();
+  const std::uint32_t head = next_star(prog, 0, prog.groups.front().fork);
+  if (n < head || !fits_at(prog, 0, head, text, 0)) return false;
+  const std::uint32_t join = prog.groups.back().join;
+  const std::uint32_t tail_from = next_star(prog, join, accept) == accept ? join : last_star(prog, accept) + 1;
+  const std::uint32_t tail = accept - tail_from;
+  if (n < tail || !fits_at(prog, tail_from, tail, text, n - tail)) return false;
   // A live `*` right before the end accepts whatever follows.
   const bool star_tail = accept > 0 && prog.is_star(accept - 1);
   Scratch scratch(prog.words);
@@ -147,35 +162,76 @@ bool fits_at(const Program& prog, std::uint32_t a, std::uint32_t len, std::strin
   return true;
 }
 
+// Whether every position in [a, b) takes one given byte.
+bool all_literal(const Program& prog, std::uint32_t a, std::uint32_t b) {
+  for (std::size_t w = a >> 6; w <= (b - 1) >> 6; ++w) {
+    if (~prog.literal[w] & span_mask(w, a, b - 1)) return false;
+  }
+  return true;
+}
+
+// The end of the leftmost occurrence of the literal positions [a, b) in
+// text[from, to), or npos: Knuth-Morris-Pratt, linear in the text, with a
+// table of b - a entries.
+std::size_t find_literal(const Program& prog, std::uint32_t a, std::uint32_t b, std::string_view text,
+                         std::size_t from, std::size_t to) {
+  const unsigned char* run = prog.literal_byte + a;
+  const std::size_t len = b - a;
+  std::unique_ptr<std::uint32_t[]> border(new std::uint32_t[len]);
+  border[0] = 0;
+  for (std::size_t i = 1, k = 0; i < len; ++i) {
+    while (k > 0 && run[i] != run[k]) k = border[k - 1];
+    if (run[i] == run[k]) ++k;
+    border[i] = static_cast<std::uint32_t>(k);
+  }
+  for (std::size_t t = from, k = 0; t < to; ++t) {
+    const auto c = static_cast<unsigned char>(text[t]);
+    while (k > 0 && c != run[k]) k = border[k - 1];
+    if (c == run[k] && ++k == len) return t + 1;
+  }
+  return npos;
+}
+
 // The end of the leftmost occurrence of positions [a, b) in text[from, to),
-// or npos: the positions run as a bit mask over the words they occupy, a new
-// start entering at each byte, and reaching b means a whole occurrence.
+// or npos: the positions run as a bit mask (shift-and), a new start entering
+// at each byte, and reaching the last position means a whole occurrence.
 std::size_t find_run(const Program& prog, std::uint32_t a, std::uint32_t b, std::string_view text,
                      std::size_t from, std::size_t to) {
-  const std::size_t lo = a >> 6, hi = b >> 6;
-  const std::uint64_t start = kOne << (a & 63), goal = kOne << (b & 63);
-  if (lo == hi) {
-    const std::uint64_t run = (goal - 1) & (~std::uint64_t{0} << (a & 63));
+  const std::uint32_t len = b - a;
+  if (len <= 64) {
+    // The run's bits of a class mask, shifted down to bit 0.
+    const std::size_t lo = a >> 6;
+    const unsigned shift = a & 63;
+    const bool straddles = shift + len > 64;
+    const std::uint64_t goal = kOne << (len - 1);
     std::uint64_t live = 0;
     for (std::size_t t = from; t < to; ++t) {
-      live = ((live | start) & run & prog.row(static_cast<unsigned char>(text[t]))[lo]) << 1;
+      const std::uint64_t* row = prog.row(static_cast<unsigned char>(text[t])) + lo;
+      const std::uint64_t bits = straddles ? (row[0] >> shift) | (row[1] << (64 - shift)) : row[0] >> shift;
+      live = ((live << 1) | 1) & bits;
       if (live & goal) return t + 1;
     }
     return npos;
   }
-  Scratch scratch(hi - lo + 1);
+  if (all_literal(prog, a, b)) return find_literal(prog, a, b, text, from, to);
+  const std::size_t lo = a >> 6, hi = b >> 6, nw = hi - lo + 1;
+  const std::uint64_t first_mask = ~std::uint64_t{0} << (a & 63);
+  const std::uint64_t last_mask = (kOne << (b & 63)) - 1;  // positions before b in the last word
+  const std::uint64_t start = kOne << (a & 63), goal = kOne << (b & 63);
+  Scratch scratch(nw);
   std::uint64_t* live = scratch.get();
   for (std::size_t t = from; t < to; ++t) {
     const std::uint64_t* row = prog.row(static_cast<unsigned char>(text[t])) + lo;
     live[0] |= start;
     std::uint64_t carry = 0;
-    for (std::size_t w = 0; w <= hi - lo; ++w) {
-      const std::uint64_t run = span_mask(w + lo, a, b - 1) & (w + lo == hi && (b & 63) == 0 ? 0 : ~std::uint64_t{0});
-      const std::uint64_t moved = live[w] & row[w] & run;
+    for (std::size_t w = 0; w < nw; ++w) {
+      std::uint64_t moved = live[w] & row[w];
+      if (w == 0) moved &= first_mask;
+      if (w == nw - 1) moved &= last_mask;
       live[w] = (moved << 1) | carry;
       carry = moved >> 63;
     }
-    if (live[hi - lo] & goal) return t + 1;
+    if (live[nw - 1] & goal) return t + 1;
   }
   return npos;
 }
@@ -224,7 +280,7 @@ bool match_short(std::string_view pattern, std::string_view text) {
   alignas(ByteSet) unsigned char set_storage[kShortPattern / 3 * sizeof(ByteSet)];
   auto* sets = reinterpret_cast<ByteSet*>(set_storage);
   std::size_t m = 0, nsets = 0;
-  for_each_token(pattern, false, {}, [&](const Token& tok) {
+  for_each_token(pattern, false, [&](const Token& tok) {
     toks[m] = {tok.kind, tok.byte, static_cast<unsigned char>(nsets)};
     if (tok.kind == TokKind::Class) new (&sets[nsets++]) ByteSet(tok.set);
     ++m;
@@ -258,12 +314,16 @@ Program Pattern::program() const {
   const std::size_t words = words_for(positions_);
   const std::uint64_t* table = data_.data() + kByteClassWords;
   const std::uint64_t* star = table + std::size_t{classes_} * words;
+  const std::uint64_t* literal = star + words;
+  const std::uint64_t* entry = literal + words + literal_words(positions_);
   const bool linked = !groups_.empty();
   return {reinterpret_cast<const unsigned char*>(data_.data()),
           table,
           star,
-          linked ? star + words : nullptr,
-          linked ? star + 2 * words : nullptr,
+          literal,
+          reinterpret_cast<const unsigned char*>(literal + words),
+          linked ? entry : nullptr,
+          linked ? entry + words : nullptr,
           groups_,
           positions_,
           static_cast<std::uint32_t>(words)};
@@ -275,8 +335,45 @@ bool Pattern::matches(std::string_view text) const {
   return groups_.empty() ? match_runs(prog, text) : step_positions(prog, text);
 }
 
+namespace {
+
+// A short pattern with a few brace alternatives: each alternative built on
+// the stack and matched as a short pattern; nothing when there are too many.
+constexpr std::size_t kShortAlternatives = 8;
+
+std::optional<bool> match_short_braces(std::string_view pattern, std::string_view text) {
+  const BraceLayout layout = find_brace_groups(pattern);
+  if (!layout.expands()) return match_short(pattern, text);
+  if (layout.alternatives > kShortAlternatives) return std::nullopt;
+  char buffer[kShortPattern];
+  std::size_t choice[kShortPattern / 2] = {};
+  for (;;) {
+    std::size_t size = 0, pos = 0;
+    auto append = [&](std::string_view piece) {
+      std::copy(piece.begin(), piece.end(), buffer + size);
+      size += piece.size();
+    };
+    for (std::size_t g = 0; g < layout.groups.size(); ++g) {
+      const BraceGroup& group = layout.groups[g];
+      append(pattern.substr(pos, group.open - pos));
+      append(layout.segments[group.first_segment + choice[g]]);
+      pos = group.close + 1;
+    }
+    append(pattern.substr(pos));
+    if (match_short({buffer, size}, text)) return true;
+    std::size_t g = layout.groups.size();
+    while (g > 0 && ++choice[g - 1] == layout.groups[g - 1].segment_count) choice[--g] = 0;
+    if (g == 0) return false;
+  }
+}
+
+}  // namespace
+
 bool glob_match(std::string_view pattern, std::string_view text) {
-  if (short_enough(pattern, text) && pattern.find('{') == npos) return match_short(pattern, text);
+  if (short_enough(pattern, text)) {
+    if (pattern.find('{') == npos) return match_short(pattern, text);
+    if (const std::optional<bool> hit = match_short_braces(pattern, text)) return *hit;
+  }
   return Pattern::compile(pattern).matches(text);
 }
 

@@ -26,6 +26,8 @@ struct Program {
   const unsigned char* byte_class;  // 256 entries
   const std::uint64_t* table;       // one mask per byte class
   const std::uint64_t* star;        // the `*` positions
+  const std::uint64_t* literal;     // the positions that take one given byte
+  const unsigned char* literal_byte;  // and that byte, by position
   const std::uint64_t* entry;       // segment entries, and the position after an entry `*`
   const std::uint64_t* exit;        // segment exits
   std::span<const Pattern::GroupLinks> groups;
@@ -40,6 +42,7 @@ struct Program {
 // Where each part lives in Pattern::data_.
 inline constexpr std::size_t kByteClassWords = 256 / 8;
 inline std::size_t words_for(std::uint32_t positions) { return (std::size_t{positions} + 63) / 64; }
+inline std::size_t literal_words(std::uint32_t positions) { return (std::size_t{positions} + 7) / 8; }
 
 // Short brace-free patterns against short texts skip compiling: read into
 // tokens on the stack and matched with one backtrack point (the latest `*`),

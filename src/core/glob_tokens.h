@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 #include "core/scan.h"
@@ -38,25 +37,33 @@ struct Token {
 
 namespace tokens {
 
-constexpr std::uint32_t kNone = 0xFFFFFFFF;
-
-// For each position k of `s`, the first unescaped `]` at or after k (a
-// backslash hides the byte after it), or kNone: one pass from the right, so
-// that telling whether a class is closed never rescans the text. `closers`
-// holds s.size() + 2 entries.
-inline void find_closers(std::string_view s, std::span<std::uint32_t> closers) {
-  const std::size_t n = s.size();
-  closers[n] = closers[n + 1] = kNone;
-  for (std::size_t k = n; k-- > 0;) {
-    if (s[k] == ']') {
-      closers[k] = static_cast<std::uint32_t>(k);
-    } else if (s[k] == '\\') {
-      closers[k] = k + 1 < n ? closers[k + 2] : kNone;
-    } else {
-      closers[k] = closers[k + 1];
-    }
+// Finds the `]` that closes a class, scanning forward from the byte after
+// its first member and skipping escaped bytes. A scan that reaches the end
+// is remembered: a later scan that starts on the same escape pairing (the
+// byte before it is never an escaping backslash, since it ends a `[`, a `!`
+// or a whole first member) would also reach the end, so it stops at once
+// and a text full of unclosed `[` is read in linear time.
+class CloseScan {
+ public:
+  std::size_t find(std::string_view s, std::size_t from) {
+    constexpr std::size_t npos = std::string_view::npos;
+    if (failed_from_ != npos && from >= failed_from_ && even_backslashes_before(s, from)) return npos;
+    const std::size_t close = find_unescaped(s, ']', from);
+    if (close == npos) failed_from_ = from;
+    return close;
   }
-}
+
+ private:
+  // Whether an even number of backslashes, counted back to the failed
+  // scan's start, come right before `at`: then the failed scan read `at`
+  // as the start of a byte or of an escape, just as a new scan would.
+  bool even_backslashes_before(std::string_view s, std::size_t at) const {
+    std::size_t k = at;
+    while (k > failed_from_ && s[k - 1] == '\\') --k;
+    return (at - k) % 2 == 0;
+  }
+  std::size_t failed_from_ = std::string_view::npos;
+};
 
 // Turns the members of a class into a byte-set as they are read, left to
 // right: a literal, a dash marker and a literal form a range; any other
@@ -102,10 +109,8 @@ class ClassBuilder {
 };
 
 // Reads the class at the `[` at `open` into `set` and returns the index just
-// past its `]`, or npos when `s` does not close it. Without `closers` the
-// `]` is found by scanning (for short texts only).
-inline std::size_t read_class(std::string_view s, std::size_t open, std::span<const std::uint32_t> closers,
-                              ByteSet& set) {
+// past its `]`, or npos when `s` does not close it.
+inline std::size_t read_class(std::string_view s, std::size_t open, CloseScan& closes, ByteSet& set) {
   constexpr std::size_t npos = std::string_view::npos;
   const std::size_t n = s.size();
   std::size_t j = open + 1;
@@ -128,9 +133,8 @@ inline std::size_t read_class(std::string_view s, std::size_t open, std::span<co
     }
   };
   read_member();  // the first content byte is always a member, even `]`
-  std::size_t close = npos;
-  if (j < n) close = closers.empty() ? find_unescaped(s, ']', j) : closers[j];
-  if (close == kNone || close == npos) return npos;
+  const std::size_t close = j < n ? closes.find(s, j) : npos;
+  if (close == npos) return npos;
   while (j < close) read_member();
   set = members.finish(negated);
   return close + 1;
@@ -141,13 +145,12 @@ inline std::size_t read_class(std::string_view s, std::size_t open, std::span<co
 // Calls visit(const Token&) for each token of the brace-free `piece`, with
 // runs of `*` read as one. A `[` the piece does not close is a literal `[`,
 // unless `open_ended` (a later piece of some alternative could close it):
-// then reading stops there and the result is false. `closers` is empty (short
-// pieces) or has piece.size() + 2 entries of scratch.
+// then reading stops there and the result is false.
 template <class Visit>
-bool for_each_token(std::string_view piece, bool open_ended, std::span<std::uint32_t> closers, Visit&& visit) {
+bool for_each_token(std::string_view piece, bool open_ended, Visit&& visit) {
   constexpr std::size_t npos = std::string_view::npos;
   const std::size_t n = piece.size();
-  if (!closers.empty() && piece.find('[') != npos) tokens::find_closers(piece, closers);
+  tokens::CloseScan closes;
   Token tok{};
   bool after_star = false;
   std::size_t i = 0;
@@ -164,7 +167,7 @@ bool for_each_token(std::string_view piece, bool open_ended, std::span<std::uint
       tok.byte = static_cast<unsigned char>(piece[i + 1]);
       next = i + 2;
     } else if (c == '[') {
-      const std::size_t end = tokens::read_class(piece, i, closers, tok.set);
+      const std::size_t end = tokens::read_class(piece, i, closes, tok.set);
       if (end != npos) {
         tok.kind = TokKind::Class;
         next = end;
