@@ -276,7 +276,7 @@ struct ShortToken {
 }  // namespace
 
 bool match_short(std::string_view pattern, std::string_view text) {
-  ShortToken toks[kShortPattern];
+  ShortToken toks[kShortPattern + 1];
   alignas(ByteSet) unsigned char set_storage[kShortPattern / 3 * sizeof(ByteSet)];
   auto* sets = reinterpret_cast<ByteSet*>(set_storage);
   std::size_t m = 0, nsets = 0;
@@ -286,17 +286,19 @@ bool match_short(std::string_view pattern, std::string_view text) {
     ++m;
   });
   auto hit = [&](const ShortToken& tok, unsigned char b) {
-    return tok.kind == TokKind::Any || (tok.kind == TokKind::Lit && tok.byte == b) ||
-           (tok.kind == TokKind::Class && sets[tok.set].contains(b));
+    if (tok.kind == TokKind::Lit) [[likely]] return tok.byte == b;
+    return tok.kind == TokKind::Any || sets[tok.set].contains(b);
   };
   const std::size_t n = text.size();
   std::size_t p = 0, t = 0, star_p = npos, star_t = 0;
+  toks[m].kind = TokKind::Lit;  // past the last token: never a `*`
   while (t < n) {
-    if (p < m && toks[p].kind == TokKind::Star) {
+    const ShortToken& tok = toks[p];
+    if (tok.kind == TokKind::Star) {
       if (++p == m) return true;
       star_p = p;
       star_t = t;
-    } else if (p < m && hit(toks[p], static_cast<unsigned char>(text[t]))) {
+    } else if (p < m && hit(tok, static_cast<unsigned char>(text[t]))) {
       ++p;
       ++t;
     } else if (star_p != npos) {
