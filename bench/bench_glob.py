@@ -89,22 +89,34 @@ def memory_rows():
 
 
 def growth_exponents(build):
-    """Time over m, n = 1k..8k against a text of n + m bytes (n places where the
-    run may start); the exponent is the slope of log time over log size. None
-    when m = n = 8k alone takes over a second."""
+    """Time over m = 1k..8k pattern bytes and texts of n + m bytes, n = 1k..8k
+    (n places where the run may start), and the exponents of text length and
+    of m in a least-squares fit of log time. None when m = n = 8k alone takes
+    over a second."""
     sizes = [1000, 2000, 4000, 8000]
     def run(m, n):
         return best(lambda p=build(m), t="a" * (n + m): tw.glob_match(p, t))
     if run(8000, 8000) > 1.0:
         return None
     times = {(m, n): run(m, n) for m in sizes for n in sizes}
-    def slope(points):
-        xs = [math.log(x) for x, _ in points]
-        ys = [math.log(y) for _, y in points]
-        mx, my = sum(xs) / len(xs), sum(ys) / len(ys)
-        return sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / sum((x - mx) ** 2 for x in xs)
-    big = sizes[-1]
-    return times, slope([(n, times[(big, n)]) for n in sizes]), slope([(m, times[(m, big)]) for m in sizes])
+    rows = [(1.0, math.log(n + m), math.log(m), math.log(t)) for (m, n), t in times.items()]
+    # Normal equations of log t = c + a log(text) + b log(m).
+    ata = [[sum(r[i] * r[j] for r in rows) for j in range(3)] for i in range(3)]
+    atb = [sum(r[i] * r[3] for r in rows) for i in range(3)]
+    return times, *solve3(ata, atb)[1:]
+
+
+def solve3(a, b):
+    """Gaussian elimination for a 3x3 system."""
+    m = [row[:] + [v] for row, v in zip(a, b)]
+    for i in range(3):
+        pivot = max(range(i, 3), key=lambda r: abs(m[r][i]))
+        m[i], m[pivot] = m[pivot], m[i]
+        for r in range(3):
+            if r != i:
+                f = m[r][i] / m[i][i]
+                m[r] = [x - f * y for x, y in zip(m[r], m[i])]
+    return [m[i][3] / m[i][i] for i in range(3)]
 
 
 def typical_rows():
@@ -185,7 +197,7 @@ def growth_rows():
             print(f"\ngrowth, {name}: m = n = 8k takes over a second; not measured")
             continue
         times, in_n, in_m = result
-        print(f"\ngrowth, {name}: exponent {in_n:.2f} in n (m = 8k), {in_m:.2f} in m (n = 8k); "
+        print(f"\ngrowth, {name}: exponent {in_n:.2f} in text length, {in_m:.2f} in m; "
               f"m = n = 8k: {times[(8000, 8000)] * 1e3:.3f} ms", flush=True)
 
 
