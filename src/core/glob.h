@@ -6,9 +6,9 @@
 // Matching is a full match of the whole text, byte by byte over UTF-8,
 // case-sensitive.
 //
-// Bounds: a compiled pattern of m bytes holds O(m) bytes (at most 32 per
-// pattern byte, whatever the number of brace alternatives), and matching a
-// text of n bytes takes O(n * m / 64) word steps with no recursion; only a
+// Bounds: a compiled pattern of m bytes holds O(m) bytes (at most about 34
+// per pattern byte, whatever the number of brace alternatives), and matching
+// a text of n bytes takes O(n * m / 64) word steps with no recursion; only a
 // class cut by a brace boundary (`{a,[}b]`) multiplies the time by the number
 // of alternatives, which are then compiled one at a time.
 //
@@ -36,8 +36,6 @@ class Pattern {
   // The pattern text exactly as compiled: braces and escapes included.
   const std::string& source() const { return source_; }
   std::size_t alternative_count() const { return alternatives_; }
-  // Heap bytes held by the compiled form, the source text excluded.
-  std::size_t compiled_bytes() const;
 
   // How a brace group links into the positions (see glob_program.h).
   struct GroupLinks {
@@ -55,7 +53,8 @@ class Pattern {
   Program program() const;
 
   std::string source_;
-  // Byte-to-class map (256 bytes), one mask per byte class, the star mask,
+  // Byte-to-class map (for the bytes from byte_lo_ on, byte_span_ of them;
+  // every other byte is in class background_), one mask per byte class, the star mask,
   // the literal mask and bytes, and for brace patterns the segment entry and
   // exit masks; see glob_program.h.
   std::vector<std::uint64_t> data_;
@@ -63,6 +62,9 @@ class Pattern {
   std::uint32_t positions_ = 0;
   std::uint32_t classes_ = 0;
   std::uint32_t alternatives_ = 1;
+  std::uint16_t byte_span_ = 0;
+  std::uint8_t byte_lo_ = 0;
+  std::uint8_t background_ = 0;
   bool per_alternative_ = false;
 };
 

@@ -78,12 +78,20 @@ class Partition {
     --size_[c];
     cls_[b] = static_cast<unsigned char>(count_);
     size_[count_++] = 1;
+    lo_ = std::min<unsigned>(lo_, b);
+    hi_ = std::max<unsigned>(hi_, b + 1u);
   }
+  // A set and its complement split the same way: walk the smaller one.
   void split(const ByteSet& set) {
     if (count_ == 256) return;
+    sets_ = true;
+    ByteSet walk = set;
+    if (popcount(set) > 128) {
+      for (auto& word : walk.bits) word = ~word;
+    }
     std::uint16_t inside[256];
     std::fill(inside, inside + count_, std::uint16_t{0});
-    for_each_member(set, [&](unsigned b) { ++inside[cls_[b]]; });
+    for_each_member(walk, [&](unsigned b) { ++inside[cls_[b]]; });
     unsigned char to[256];
     const unsigned before = count_;
     for (unsigned c = 0; c < before; ++c) {
@@ -93,12 +101,31 @@ class Partition {
       size_[count_] = inside[c];
       to[c] = static_cast<unsigned char>(count_++);
     }
-    for_each_member(set, [&](unsigned b) { cls_[b] = to[cls_[b]]; });
+    for_each_member(walk, [&](unsigned b) { cls_[b] = to[cls_[b]]; });
   }
   unsigned count() const { return count_; }
   const unsigned char* classes() const { return cls_; }
+  // The largest class, and the bytes from the first to the last outside it:
+  // the only ones the compiled pattern maps one by one. Without classes the
+  // largest is the bytes no literal names, class 0.
+  unsigned background() const {
+    return sets_ ? static_cast<unsigned>(std::max_element(size_, size_ + count_) - size_) : 0;
+  }
+  std::pair<unsigned, unsigned> foreground() const {
+    if (!sets_) return {lo_ < hi_ ? lo_ : 0, lo_ < hi_ ? hi_ - lo_ : 0};
+    const unsigned bg = background();
+    unsigned lo = 0, hi = 256;
+    while (lo < 256 && cls_[lo] == bg) ++lo;
+    while (hi > lo && cls_[hi - 1] == bg) --hi;
+    return {lo, hi - lo};
+  }
 
  private:
+  static unsigned popcount(const ByteSet& set) {
+    unsigned n = 0;
+    for (const std::uint64_t word : set.bits) n += static_cast<unsigned>(std::popcount(word));
+    return n;
+  }
   template <class Visit>
   static void for_each_member(const ByteSet& set, Visit visit) {
     for (unsigned w = 0; w < 4; ++w) {
@@ -110,6 +137,8 @@ class Partition {
   unsigned char cls_[256] = {};
   std::uint16_t size_[256] = {};
   unsigned count_ = 1;
+  unsigned lo_ = 256, hi_ = 0;  // the bytes literals split off, without sets
+  bool sets_ = false;
 };
 
 }  // namespace
@@ -155,6 +184,7 @@ class PatternBuilder {
       const bool whole = tokens_of(i, [&](const Token& tok) {
         ++positions_;
         if (tok.kind == TokKind::Lit) partition_.split_byte(tok.byte);
+        has_class_ = has_class_ || tok.kind == TokKind::Class;
         if (tok.kind == TokKind::Class && !(have_last && tok.set == last_set)) {
           partition_.split(tok.set);
           last_set = tok.set;
@@ -171,23 +201,35 @@ class PatternBuilder {
     const unsigned classes = partition_.count();
     const std::size_t words = words_for(positions_);
     const bool linked = !pieces_.groups.empty();
-    p.data_.assign(kByteClassWords + (classes + 2 + (linked ? 2 : 0)) * words + literal_words(positions_), 0);
-    std::memcpy(p.data_.data(), partition_.classes(), 256);
-    std::uint64_t* table = p.data_.data() + kByteClassWords;
+    const auto [byte_lo, byte_span] = partition_.foreground();
+    const std::size_t map_words = byte_map_words(byte_span);
+    p.data_.assign(map_words + (classes + 2 + (linked ? 2 : 0)) * words + literal_words(positions_), 0);
+    std::memcpy(p.data_.data(), partition_.classes() + byte_lo, byte_span);
+    p.byte_lo_ = static_cast<std::uint8_t>(byte_lo);
+    p.byte_span_ = static_cast<std::uint16_t>(byte_span);
+    p.background_ = static_cast<std::uint8_t>(partition_.background());
+    std::uint64_t* table = p.data_.data() + map_words;
     std::uint64_t* star = table + classes * words;
     std::uint64_t* literal = star + words;
     auto* literal_byte = reinterpret_cast<unsigned char*>(literal + words);
     unsigned char representative[256];
-    for (unsigned b = 0; b < 256; ++b) representative[partition_.classes()[b]] = static_cast<unsigned char>(b);
+    if (has_class_) {
+      for (unsigned b = 0; b < 256; ++b) representative[partition_.classes()[b]] = static_cast<unsigned char>(b);
+    }
     auto set_bit = [](std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); };
 
-    std::vector<std::uint32_t> entry(pieces_.list.size()), tail(pieces_.list.size());
-    std::vector<bool> starts_with_star(pieces_.list.size());
+    // Where each piece begins and ends, for linking the groups.
+    struct Ends {
+      std::uint32_t entry, tail;
+      bool starts_with_star;
+    };
+    std::vector<Ends> ends(linked ? pieces_.list.size() : 0);
     std::uint32_t pos = 0;
     for (std::size_t i = 0; i < pieces_.list.size(); ++i) {
-      entry[i] = pos;
+      const std::uint32_t entry = pos;
+      bool starts_with_star = false;
       tokens_of(i, [&](const Token& tok) {
-        if (pos == entry[i] && tok.kind == TokKind::Star) starts_with_star[i] = true;
+        if (pos == entry && tok.kind == TokKind::Star) starts_with_star = true;
         switch (tok.kind) {
           case TokKind::Star: set_bit(star, pos); break;
           case TokKind::Lit:
@@ -206,7 +248,8 @@ class PatternBuilder {
         }
         ++pos;
       });
-      tail[i] = pos++;
+      if (linked) ends[i] = {entry, pos, starts_with_star};
+      ++pos;
     }
     p.positions_ = positions_;
     p.classes_ = classes;
@@ -218,11 +261,12 @@ class PatternBuilder {
       const std::size_t f = group.first_piece;
       const std::size_t after = f + group.segments;
       for (std::size_t s = f; s < after; ++s) {
-        set_bit(entries, entry[s]);
-        if (starts_with_star[s]) set_bit(entries, entry[s] + 1);
-        set_bit(exits, tail[s]);
+        set_bit(entries, ends[s].entry);
+        if (ends[s].starts_with_star) set_bit(entries, ends[s].entry + 1);
+        set_bit(exits, ends[s].tail);
       }
-      p.groups_.push_back({tail[f - 1], entry[f], tail[after - 1], entry[after], starts_with_star[after]});
+      p.groups_.push_back(
+          {ends[f - 1].tail, ends[f].entry, ends[after - 1].tail, ends[after].entry, ends[after].starts_with_star});
     }
   }
 
@@ -230,6 +274,7 @@ class PatternBuilder {
   std::size_t last_close_;
   Partition partition_;
   std::uint32_t positions_ = 0;
+  bool has_class_ = false;
 };
 
 Pattern Pattern::compile(std::string_view text) {
@@ -248,10 +293,6 @@ bool Pattern::matches_each_alternative(std::string_view text) const {
     return !hit;
   });
   return hit;
-}
-
-std::size_t Pattern::compiled_bytes() const {
-  return data_.capacity() * sizeof(std::uint64_t) + groups_.capacity() * sizeof(GroupLinks);
 }
 
 }  // namespace tarnwick

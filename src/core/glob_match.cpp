@@ -338,12 +338,15 @@ bool match_short(std::string_view pattern, std::string_view text) {
 
 Program Pattern::program() const {
   const std::size_t words = words_for(positions_);
-  const std::uint64_t* table = data_.data() + kByteClassWords;
+  const std::uint64_t* table = data_.data() + byte_map_words(byte_span_);
   const std::uint64_t* star = table + std::size_t{classes_} * words;
   const std::uint64_t* literal = star + words;
   const std::uint64_t* entry = literal + words + literal_words(positions_);
   const bool linked = !groups_.empty();
   return {reinterpret_cast<const unsigned char*>(data_.data()),
+          byte_lo_,
+          byte_span_,
+          background_,
           table,
           star,
           literal,

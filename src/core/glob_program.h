@@ -23,7 +23,8 @@
 namespace tarnwick {
 
 struct Program {
-  const unsigned char* byte_class;  // 256 entries
+  const unsigned char* byte_class;  // for bytes byte_lo .. byte_lo + byte_span - 1
+  unsigned byte_lo, byte_span, background;  // every other byte is in class `background`
   const std::uint64_t* table;       // one mask per byte class
   const std::uint64_t* star;        // the `*` positions
   const std::uint64_t* literal;     // the positions that take one given byte
@@ -34,13 +35,16 @@ struct Program {
   std::uint32_t positions;  // the last one accepts
   std::uint32_t words;
 
-  const std::uint64_t* row(unsigned char b) const { return table + std::size_t{byte_class[b]} * words; }
+  const std::uint64_t* row(unsigned char b) const {
+    const unsigned i = b - byte_lo;
+    return table + std::size_t{i < byte_span ? byte_class[i] : background} * words;
+  }
   bool accepts(std::uint32_t pos, unsigned char b) const { return (row(b)[pos >> 6] >> (pos & 63)) & 1; }
   bool is_star(std::uint32_t pos) const { return (star[pos >> 6] >> (pos & 63)) & 1; }
 };
 
 // Where each part lives in Pattern::data_.
-inline constexpr std::size_t kByteClassWords = 256 / 8;
+inline std::size_t byte_map_words(unsigned span) { return (std::size_t{span} + 7) / 8; }
 inline std::size_t words_for(std::uint32_t positions) { return (std::size_t{positions} + 63) / 64; }
 inline std::size_t literal_words(std::uint32_t positions) { return (std::size_t{positions} + 7) / 8; }
 
