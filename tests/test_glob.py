@@ -286,6 +286,11 @@ TAIL = "x" * 300_000  # 1024 alternatives around a long literal: pieces compiled
         ("{*a,*b}" * 10, "ab" * 4_999 + "cc", False),
         ("*" + "{a,b}" * 30 + "*", "x" * 10_000 + "{a,b}" * 30 + "y" * 10_000, True),  # literal fallback
         ("*" + "{a,b}" * 30 + "*", "ab" * 10_000, False),
+        ("{,}" * 10 + "*" + "?a" * 2_000 + "b*", "a" * 8_000, False),  # every position live at once
+        ("{,}" * 10 + "*" + "?a" * 2_000 + "b*", "a" * 8_000 + "b", True),
+        ("{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]", "x" + "a" * 2_000 + "]", True),  # class cut by braces
+        ("{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]", "*", True),  # ... in the `[` alternatives, one class
+        ("{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]", "[" + "a" * 2_000 + "]", False),
         ("{a,b}" * 10 + TAIL, "ab" * 5 + TAIL, True),
         ("{a,b}" * 10 + TAIL, "ab" * 5 + TAIL + "y", False),
         ("[" * 100_000, "[" * 100_000, True),
