@@ -108,7 +108,7 @@ bool step_one_word(const Program& prog, std::string_view text) {
     for (const Pattern::GroupLinks& g : prog.groups) {
       const std::uint64_t segments = span_mask(0, g.first, g.last);
       if ((live >> g.fork) & 1) live |= prog.entry[0] & segments;
-      if (live & prog.exit[0] & segments) live |= (kOne << g.join) | (std::uint64_t{g.join_star} << (g.join + 1));
+      if (live & prog.exit[0] & segments) live |= (kOne << g.join) | (g.join_star ? kOne << (g.join + 1) : 0);
     }
     return live;
   };
