@@ -65,6 +65,9 @@ class Pattern {
   std::uint16_t byte_span_ = 0;
   std::uint8_t byte_lo_ = 0;
   std::uint8_t background_ = 0;
+  // The byte a brace-free pattern's first position takes, if it takes one
+  // given byte: most directives' names fail right there.
+  std::int16_t first_byte_ = -1;
   bool per_alternative_ = false;
 };
 

@@ -236,6 +236,7 @@ class PatternBuilder {
             set_bit(table + partition_.classes()[tok.byte] * words, pos);
             set_bit(literal, pos);
             literal_byte[pos] = tok.byte;
+            if (pos == 0 && !linked) p.first_byte_ = tok.byte;
             break;
           case TokKind::Any:
             for (unsigned c = 0; c < classes; ++c) set_bit(table + c * words, pos);

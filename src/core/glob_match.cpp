@@ -359,15 +359,10 @@ Program Pattern::program() const {
 }
 
 bool Pattern::matches(std::string_view text) const {
+  if (first_byte_ >= 0 && !text.empty() && static_cast<unsigned char>(text[0]) != first_byte_) return false;
   if (per_alternative_) return matches_each_alternative(text);
   const Program prog = program();
-  if (groups_.empty()) {
-    // Most directives' names fail on their first byte.
-    if (!text.empty() && (prog.literal[0] & 1) && prog.literal_byte[0] != static_cast<unsigned char>(text[0])) {
-      return false;
-    }
-    return match_runs(prog, text);
-  }
+  if (groups_.empty()) return match_runs(prog, text);
   return prog.words == 1 ? step_one_word(prog, text) : step_positions(prog, text);
 }
 
