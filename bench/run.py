@@ -229,13 +229,6 @@ def expand_rows(lines):
             "by_hand_s": hand, "maxrss_growth": growth, "held": held}
 
 
-def worst_case_glob():
-    pattern = "{a,b}" * 10 + "*a" * 10 + "c"
-    text = "a" * 10_000
-    seconds = min(timeit.repeat(lambda: tw.glob_match(pattern, text), number=1, repeat=3))
-    return seconds
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer iterations (a smoke run)")
@@ -262,8 +255,7 @@ def main():
         fn = f"{theirs:.0f}" if theirs else "n/a"
         ratio = f"{ours / theirs:.2f}" if theirs else "n/a"
         print(f"| `{pattern}` | {ours:.0f} | {ours / floor:.1f} | {fn} | {ratio} |")
-    print(f"\nworst case `{{a,b}}`x10 + `*a`x10 + `c` against 10,000 bytes: "
-          f"{worst_case_glob() * 1e3:.1f} ms")
+    print("\n(glob worst cases, growth and memory: bench/bench_glob.py)")
 
     print("\n| call | ns/call | x floor |")
     print("|---|---:|---:|")
