@@ -200,9 +200,10 @@ def test_str_subclass_with_odd_eq():
 
 RAISING = HostileIndex(1, _raise)
 FAILURES = {  # kind -> (label, bad value, exception), besides a wrong type
-    "text": [("surrogate", "\udc80", UnicodeEncodeError)],
-    "texts": [("surrogate", ["a", "\udc80"], UnicodeEncodeError)],
-    "set": [("surrogate", {"\udc80"}, UnicodeEncodeError)],
+    # a lone surrogate at the start, inside and at the end of a text, and after a long ASCII run
+    "text": [("surrogate", "\ud800x", UnicodeEncodeError)],
+    "texts": [("surrogate", ["a", "a\udfffb"], UnicodeEncodeError)],
+    "set": [("surrogate", {"x" * 100 + "\udc80"}, UnicodeEncodeError)],
     "map": [("surrogate", {"\udc80": 1}, UnicodeEncodeError), ("overflow", {"note": -(2**40)}, OverflowError),
             ("__index__ raises", {"note": RAISING}, Hostile)],
     "int": [("overflow", 2**31, OverflowError), ("__index__ raises", RAISING, Hostile)],
