@@ -405,27 +405,14 @@ def _run_interpreters(isolated, code):
 
 
 def _run_testcapi(isolated, code):
-    _testcapi = pytest.importorskip("_testcapi")
-    if not isolated:
-        for _ in range(3):  # again and again: the shared classes survive each one
-            assert _testcapi.run_in_subinterp(code) == 0
-        return
-    run = getattr(_testcapi, "run_in_subinterp_with_config", None) or pytest.skip("no run_in_subinterp_with_config")
-    config = dict(use_main_obmalloc=False, allow_fork=False, allow_exec=False, allow_threads=True,
-                  allow_daemon_threads=False, check_multi_interp_extensions=True)
-    for own_gil in ({"gil": 2}, {"own_gil": True}):  # 3.12 and 3.13 spellings
-        try:
-            assert run(code, **config, **own_gil) == 0
-            return
-        except TypeError:
-            pass
-    pytest.skip("unknown run_in_subinterp_with_config signature")
+    for _ in range(3):  # again and again: the shared classes survive each one
+        assert pytest.importorskip("_testcapi").run_in_subinterp(code) == 0
 
 
 @pytest.mark.parametrize("run,isolated", [
     (_run_testcapi, False), pytest.param(_run_interpreters, False, marks=since_312),
-    pytest.param(_run_interpreters, True, marks=since_312), pytest.param(_run_testcapi, True, marks=since_312),
-], ids=["testcapi-legacy", "interpreters-legacy", "interpreters-own-gil", "testcapi-own-gil"])
+    pytest.param(_run_interpreters, True, marks=since_312),
+], ids=["testcapi-legacy", "interpreters-legacy", "interpreters-own-gil"])
 def test_subinterpreters(tmp_path, run, isolated):
     (tmp_path / "rules.txt").write_text("suppress:a\nnote:b=c\n", encoding="utf-8")
     result = tmp_path / "result.json"
