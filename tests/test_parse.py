@@ -93,39 +93,19 @@ def test_str_and_repr(text, form):
     assert repr(d) == "Directive(" + form + ")"
 
 
-_WS = st.text(alphabet=" \t\xa0\u3000\x85", max_size=2)
-_BASE = "ab*?[]{},/<>:@=é \x1c"
+# No backslash: the canonical form drops the escapes of a kind, so a text with them need not round-trip.
+ROUND_TRIP = "<>@*ab{},/\xe9 \t\n\xa0\x1c\x85\u3000"
 
 
-def _part(exclude, min_size=0):
-    alphabet = "".join(c for c in _BASE if c not in exclude)
-    return st.text(alphabet=alphabet, min_size=min_size, max_size=6)
-
-
-@st.composite
-def directive_texts(draw):
-    text = draw(_WS) + draw(_part(":=", 1)) + draw(_WS) + ":" + draw(_WS)
-    if draw(st.booleans()):
-        text += "<" + draw(_WS) + draw(_part(">=", 1)) + draw(_WS) + ">" + draw(_WS)
-    text += draw(_part("@=", 1)) + draw(_WS)
-    if draw(st.booleans()):
-        text += "@" + draw(_WS) + draw(_part("=")) + draw(_WS)
-    if draw(st.booleans()):
-        text += "=" + draw(st.text(alphabet=_BASE + "\t\xa0\n", max_size=6))
-    return text
-
-
-@given(directive_texts())
+@given(st.builds("{}:{}".format, st.text(ROUND_TRIP, max_size=4), st.text(ROUND_TRIP + ":=", max_size=14)))
 def test_canonical_form_round_trips(text):
-    assert "\\" not in text
     try:
         d = tw.parse(text)
     except tw.DirectiveError:
         assume(False)
     assume(not d.name.startswith("<"))
     again = tw.parse(str(d))
-    assert fields(again) == fields(d)
-    assert str(again) == str(d)
+    assert (fields(again), str(again)) == (fields(d), str(d))
 
 
 # --- actions: parse errors come first, then a refused action ----------------

@@ -70,24 +70,6 @@ def test_uri_to_scope(uri, scope):
     assert sarif.uri_to_scope(uri, ["/work/repo", "/work/real"]) == scope
 
 
-def test_targets_of_a_hand_written_log():
-    log = sarif.load_log((SARIF / "several-runs.sarif").read_bytes())
-    seen = []
-    for run in log["runs"]:
-        targets = sarif.Targets(run, [ROOT])
-        seen += [(targets.qualifier, *targets.of(r), targets.scopes.of(r)) for r in run["results"]]
-    assert seen == [
-        ("alpha", "error", ("P1", "plugin-rule"), ("src/app/main.py",)),
-        ("alpha", "note", ("P2",), ("lib/util.py",)),
-        ("alpha", "warning", ("A1", "first-rule"), ("src/app/ odd.py",)),
-        ("alpha", "none", ("A1", "first-rule"), ("src/app/main.py",)),
-        ("alpha", "warning", ("Z9",), ("lib/indexed.py", "file:///elsewhere/x.py")),
-        ("alpha", "none", ("A1", "first-rule"), ("src/app/main.py",)),
-        ("Beta", "error", ("B1", "beta-one"), ("src/app/main.py",)),
-        ("Beta", "note", ("B1", "beta-one"), ()),
-    ]
-
-
 # ------------------------------------------------------------------ the fold, as properties
 
 DIRECTIVES = st.builds(

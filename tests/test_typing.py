@@ -17,13 +17,9 @@ EXAMPLE = Path(__file__).resolve().parent.parent / "examples" / "typed_usage.py"
 
 @pytest.fixture(scope="module")
 def mypy(tmp_path_factory):
-    """Run a mypy tool on the installed package's Python files and stubs.
-
-    They are copied (without the compiled module) into a directory of their own
-    on MYPYPATH, so the check sees the same files whether the package is
-    installed normally or in editable mode; the runtime side of stubtest
-    imports the installed module itself. Runs outside the source tree.
-    """
+    """Runs a mypy tool on a copy of the installed package's Python files and stubs (without the compiled
+    module), found through MYPYPATH and outside the source tree: the same files whether the package is
+    installed normally or in editable mode. The runtime side of stubtest imports the installed module."""
     pytest.importorskip("mypy")
     work = tmp_path_factory.mktemp("typing")
     copy = work / "path" / "tarnwick"
@@ -53,15 +49,7 @@ def test_stubs_ship_and_match_the_module(mypy):
 STRICT = ("mypy", "--strict", "--python-version", "3.10", "--no-incremental")
 
 
-@pytest.mark.parametrize(
-    "target",
-    [
-        [str(EXAMPLE)],
-        # every module of the package
-        ["-p", "tarnwick"],
-    ],
-    ids=["example", "package"],
-)
+@pytest.mark.parametrize("target", [[str(EXAMPLE)], ["-p", "tarnwick"]], ids=["example", "package"])
 def test_mypy_strict(mypy, target):
     run = mypy(*STRICT, *target)
     assert run.returncode == 0, run.stdout + run.stderr
