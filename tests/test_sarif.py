@@ -246,6 +246,7 @@ SUPPRESSED_R1 = b'"suppressions":[{"kind":"external","justification":"x","proper
          ["-D", "suppress:R1", "--remove-dropped"], 0,
          b'"graphTraversals":[{"resultIndex":0}],"properties":{"first":{},"last":{"resultIndex":0}}'),
     ],
+    ids=lambda value: repr(value)[:40],  # short ids: pytest puts the id in every child's environment
 )
 def test_hostile_logs(tmp_path, stdin, args, status, phrase):
     run = tarnwick(*args, stdin=stdin, cwd=tmp_path)
