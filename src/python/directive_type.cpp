@@ -107,6 +107,12 @@ PyObject* wrap_directive(Directive&& record) {
   return new_boxed<DirectiveValue>(type, std::move(record));
 }
 
+PyObject* wrap_directive(const DirectiveParts& parts) {
+  PyObject* type = directive_type();
+  if (type == nullptr) return nullptr;
+  return new_boxed<DirectiveValue>(type, parts);
+}
+
 const DirectiveValue& directive_value(PyObject* directive) {
   return unbox<DirectiveValue>(directive);
 }
