@@ -46,7 +46,8 @@ struct Effect {
 struct Tally {
   std::int64_t steps = 0;
   bool dropped = false;
-  std::vector<std::string> notes;
+  // Views of the matching records' notes: valid while the records are.
+  std::vector<std::string_view> notes;
 };
 
 // The combine loop shared by every fold. `record_of(item)` gives the item's
@@ -101,7 +102,7 @@ class VerbSet {
 struct LadderFolded {
   std::string_view level;  // a level of the ladder, or `current` itself
   bool dropped = false;
-  std::vector<std::string> notes;
+  std::vector<std::string_view> notes;  // views into the records
 };
 
 class Ladder {

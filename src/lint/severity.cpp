@@ -4,14 +4,29 @@
 
 namespace tarnwick::lint {
 
+namespace {
+
+// Whether `text` equals the lower-case `name` but for ASCII case.
+bool equals_ignoring_case(std::string_view text, std::string_view name) {
+  if (text.size() != name.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != name[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 Result<Severity, std::string> severity_from_text(std::string_view text) {
+  // Known names are found without a copy; only the error message needs one.
+  for (const Severity severity : {Severity::Error, Severity::Warning, Severity::Info}) {
+    if (equals_ignoring_case(text, severity_text(severity))) return severity;
+  }
   std::string lowered(text);
   for (char& c : lowered) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (lowered == "error") return Severity::Error;
-  if (lowered == "warning") return Severity::Warning;
-  if (lowered == "info") return Severity::Info;
   return Err{"unknown severity " + quoted(lowered) +
              "; expected \"error\", \"warning\", or \"info\""};
 }

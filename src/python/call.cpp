@@ -278,16 +278,22 @@ bool Call::text_set(std::size_t i, TextSet& out) {
 }
 
 bool Call::to_int32(std::size_t i, PyObject* obj, std::int32_t& out) {
-  Ref index(PyNumber_Index(obj));
-  if (!index) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-      PyErr_Clear();
-      wrong_type(i, "an integer", obj);
+  // An exact int is its own index, read without a call; anything else goes
+  // through __index__, whose result is owned here.
+  Ref index;
+  if (!PyLong_CheckExact(obj)) {
+    index = Ref(PyNumber_Index(obj));
+    if (!index) {
+      if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyErr_Clear();
+        wrong_type(i, "an integer", obj);
+      }
+      return false;
     }
-    return false;
+    obj = index.get();
   }
   int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
   if (value == -1 && PyErr_Occurred()) return false;
   if (overflow != 0 || value < INT32_MIN || value > INT32_MAX) {
     PyErr_Format(PyExc_OverflowError,

@@ -113,10 +113,6 @@ PyObject* wrap_directive(const DirectiveParts& parts) {
   return new_boxed<DirectiveValue>(type, parts);
 }
 
-const DirectiveValue& directive_value(PyObject* directive) {
-  return unbox<DirectiveValue>(directive);
-}
-
 bool to_directives(Call& call, std::size_t i, Call::Objects& out) {
   PyObject* type = directive_type();
   if (type == nullptr) return false;

@@ -10,6 +10,7 @@
 #include "core/parse.h"
 #include "lint/lint_action.h"
 #include "python/call.h"
+#include "python/classes.h"
 
 namespace tarnwick::py {
 
@@ -33,7 +34,10 @@ PyObject* wrap_directive(Directive&& record);
 // A new Directive instance built from well-formed `parts`.
 PyObject* wrap_directive(const DirectiveParts& parts);
 
-const DirectiveValue& directive_value(PyObject* directive);
+// Inline: the folds reach every directive's record through it.
+inline const DirectiveValue& directive_value(PyObject* directive) {
+  return unbox<DirectiveValue>(directive);
+}
 
 // Parameter `i` of `call`: a sequence (not a str) of Directive instances,
 // referenced in order.
