@@ -90,6 +90,11 @@ class Call {
     void reserve_one() {
       if (size_ == capacity_) grow();
     }
+    // Room for `n` more items, for push_reserved.
+    void reserve(std::size_t n) {
+      while (capacity_ - size_ < n) grow();
+    }
+    void push_reserved(const T& value) { data_[size_++] = value; }
     // `n` null items (n <= N, on an empty buffer).
     void fill_null(std::size_t n) {
       for (std::size_t i = 0; i < n; ++i) data_[i] = nullptr;
@@ -185,8 +190,10 @@ class Call {
   void own(PyObject* obj) {
     refs_.reserve_one();
     Py_INCREF(obj);
-    refs_.push_back(obj);
+    refs_.push_reserved(obj);
   }
+  // Calls `take(item)` for each item of a sequence or set, each owned, in
+  // order, at the end of refs_.
   template <class Take>
   bool for_each_item(PyObject* obj, Take take);
   bool collect_texts(std::size_t i, PyObject* obj, const char* what, Texts& out);
@@ -196,11 +203,10 @@ class Call {
 
   Signature& sig_;
   // The bound arguments in parameter order (null where not given), then
-  // every other object taken while converting: all owned, released by the
-  // destructor.
+  // every other object taken while converting, the items of one argument
+  // side by side (Objects and dict pairs are read from here): all owned,
+  // released by the destructor.
   Buffer<PyObject*, 32> refs_;
-  // Items of converted arguments, each kept alive by an entry of refs_.
-  Buffer<PyObject*, 32> items_;
   Buffer<std::string_view, 32> views_;
   Buffer<StepEntry, 32> steps_;
   bool bound_ = false;
