@@ -63,7 +63,11 @@ Tally tally_matches(const Items& items, const MatchTarget& target, bool collect_
     const auto& record = record_of(item);
     if (!record.matches(target)) continue;
     const Effect effect = effect_of(item);
-    if (collect_notes && record.note) tally.notes.emplace_back(*record.note);
+    if (collect_notes && record.note) {
+      // Room for a few notes at once: one allocation for the usual handful.
+      if (tally.notes.empty()) tally.notes.reserve(8);
+      tally.notes.emplace_back(*record.note);
+    }
     tally.steps += effect.step;
     tally.dropped = tally.dropped || effect.drops;
   }

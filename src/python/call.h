@@ -70,6 +70,10 @@ class Signature {
 void* grow_storage(void* data, const void* inline_data, std::size_t bytes);
 
 class Call {
+  // Items each buffer keeps inline: enough for the arguments of a fold over
+  // a few dozen directives, so that a typical call allocates nothing.
+  static constexpr std::size_t kInline = 64;
+
   // Items kept inline up to N, so that a typical call allocates nothing.
   template <class T, std::size_t N>
   class Buffer {
@@ -129,7 +133,7 @@ class Call {
 
    private:
     friend class Call;
-    const Buffer<T, 32>* buffer_ = nullptr;
+    const Buffer<T, kInline>* buffer_ = nullptr;
     std::size_t begin_ = 0;
     std::size_t size_ = 0;
   };
@@ -206,9 +210,9 @@ class Call {
   // every other object taken while converting, the items of one argument
   // side by side (Objects and dict pairs are read from here): all owned,
   // released by the destructor.
-  Buffer<PyObject*, 32> refs_;
-  Buffer<std::string_view, 32> views_;
-  Buffer<StepEntry, 32> steps_;
+  Buffer<PyObject*, kInline> refs_;
+  Buffer<std::string_view, kInline> views_;
+  Buffer<StepEntry, kInline> steps_;
   bool bound_ = false;
 };
 
