@@ -95,7 +95,7 @@ Call::Call(Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   bound_ = check_bound(nargs);
 }
 
-Call::Call(Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig) {
+Call::Call(Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig), owns_args_(true) {
   refs_.fill_null(sig.count_);
   const Py_ssize_t nargs = PyTuple_Size(args);
   if (nargs < 0) return;
@@ -117,7 +117,7 @@ Call::Call(Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig) {
 
 Call::~Call() {
   PyObject** refs = refs_.data();
-  for (std::size_t i = 0; i < refs_.size(); ++i) Py_XDECREF(refs[i]);
+  for (std::size_t i = owns_args_ ? 0 : sig_.count_; i < refs_.size(); ++i) Py_XDECREF(refs[i]);
 }
 
 bool Call::put(std::size_t i, PyObject* value) {
@@ -126,7 +126,7 @@ bool Call::put(std::size_t i, PyObject* value) {
                  sig_.names_[i]);
     return false;
   }
-  Py_INCREF(value);
+  if (owns_args_) Py_INCREF(value);
   refs_.data()[i] = value;  // a slot made at binding, so this cannot throw
   return true;
 }

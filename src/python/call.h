@@ -12,7 +12,12 @@
 // point:
 //   - nothing borrowed is used after such a call: every object the call
 //     touches afterwards (each argument, each item taken from one) is owned
-//     by its Call, in one list released when the call ends;
+//     by its Call, in one list released when the call ends. The one
+//     exception is the arguments of a fastcall: the caller owns them for
+//     the whole call (its array is out of reach of any Python code), so
+//     they are used as they come; a tp_new call's keyword arguments may sit
+//     in the caller's own dict, which Python code can change, so there
+//     every argument is owned;
 //   - every object that Python code produced is type-checked before use.
 // Converted texts are UTF-8 views into str objects the Call owns, so they
 // stay valid for the whole call.
@@ -214,6 +219,8 @@ class Call {
   Buffer<std::string_view, kInline> views_;
   Buffer<StepEntry, kInline> steps_;
   bool bound_ = false;
+  // Whether the bound arguments (the first slots of refs_) are owned.
+  bool owns_args_ = false;
 };
 
 // Runs `body`, turning C++ exceptions (allocation failures, in practice)
