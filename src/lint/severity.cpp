@@ -19,10 +19,12 @@ bool equals_ignoring_case(std::string_view text, std::string_view name) {
 }  // namespace
 
 Result<Severity, std::string> severity_from_text(std::string_view text) {
-  // Known names are found without a copy; only the error message needs one.
-  for (const Severity severity : {Severity::Error, Severity::Warning, Severity::Info}) {
-    if (equals_ignoring_case(text, severity_text(severity))) return severity;
-  }
+  // Known names are found by length, without a copy; only the error
+  // message needs one.
+  const Severity candidate = text.size() == 4   ? Severity::Info
+                             : text.size() == 7 ? Severity::Warning
+                                                : Severity::Error;
+  if (equals_ignoring_case(text, severity_text(candidate))) return candidate;
   std::string lowered(text);
   for (char& c : lowered) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
