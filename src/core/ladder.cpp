@@ -18,10 +18,15 @@ std::optional<std::size_t> Ladder::position(std::string_view level) const {
   return std::nullopt;
 }
 
-std::string_view Ladder::step(std::string_view level, std::int32_t delta) const {
+std::optional<std::size_t> Ladder::step_rung(std::string_view level, std::int32_t delta) const {
   const std::optional<std::size_t> rung = position(level);
-  if (!rung) return level;
-  return levels_[saturating_move(*rung, levels_.size(), delta)];
+  if (!rung) return std::nullopt;
+  return saturating_move(*rung, levels_.size(), delta);
+}
+
+std::string_view Ladder::step(std::string_view level, std::int32_t delta) const {
+  const std::optional<std::size_t> rung = step_rung(level, delta);
+  return rung ? std::string_view(levels_[*rung]) : level;
 }
 
 StepTable::StepTable(std::span<StepEntry> entries) {

@@ -105,6 +105,7 @@ class VerbSet {
 
 struct LadderFolded {
   std::string_view level;  // a level of the ladder, or `current` itself
+  std::optional<std::size_t> rung;  // the rung of `level`, when it is on the ladder
   bool dropped = false;
   std::vector<std::string_view> notes;  // views into the records
 };
@@ -118,6 +119,9 @@ class Ladder {
   std::optional<std::size_t> position(std::string_view level) const;
   // `level` moved by `delta` rungs; `level` itself when it is not on the ladder.
   std::string_view step(std::string_view level, std::int32_t delta) const;
+  // The rung `level` reaches when moved by `delta`; nothing when it is not
+  // on the ladder.
+  std::optional<std::size_t> step_rung(std::string_view level, std::int32_t delta) const;
 
   // Folds the directives (records of the open set, reached through
   // `record_of`) that match `target` onto `current`, with the caller's verbs.
@@ -131,7 +135,9 @@ class Ladder {
           const std::string& verb = record_of(item).action;
           return Effect{true, steps.step_of(verb), drop.contains(verb)};
         });
-    return {step(current, clamp_steps(tally.steps)), tally.dropped, std::move(tally.notes)};
+    const std::optional<std::size_t> rung = step_rung(current, clamp_steps(tally.steps));
+    return {rung ? std::string_view(levels_[*rung]) : current, rung, tally.dropped,
+            std::move(tally.notes)};
   }
 
  private:
