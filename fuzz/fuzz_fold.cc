@@ -162,7 +162,7 @@ void check_ladder(const Input& in, const MatchTarget& target) {
 
   std::int64_t sum = 0;
   bool dropped = false;
-  std::vector<std::string> notes;
+  std::vector<std::string_view> notes;
   for (const Directive& d : in.directives) {
     FUZZ_CHECK(steps.step_of(d.action) == step_of(d.action));
     FUZZ_CHECK(drop.contains(d.action) == drops(d.action));
@@ -201,7 +201,7 @@ void check_lint(const Input& in, const MatchTarget& target) {
     const auto current = static_cast<lint::Severity>(s);
     std::int64_t net = 0;
     bool dropped = false;
-    std::vector<std::string> notes;
+    std::vector<std::string_view> notes;
     for (const Directive& d : in.directives) {
       const auto verb = verb_of(d);
       if (!verb || *verb == lint::LintAction::Set || !ref_matches(d, target)) continue;

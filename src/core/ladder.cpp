@@ -1,6 +1,15 @@
 #include "core/ladder.h"
 
 namespace tarnwick {
+namespace {
+
+// The order of the lookup tables: shorter texts first, then by bytes, so
+// that most comparisons are settled by the sizes without reading a byte.
+bool shortlex_less(std::string_view a, std::string_view b) {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+}  // namespace
 
 std::size_t saturating_move(std::size_t rung, std::size_t count, std::int32_t delta) {
   // The magnitude as unsigned, so that -2^31 has magnitude 2^31; rung + m
@@ -18,17 +27,22 @@ std::optional<std::size_t> Ladder::position(std::string_view level) const {
   return std::nullopt;
 }
 
-std::string_view Ladder::step(std::string_view level, std::int32_t delta) const {
+std::optional<std::size_t> Ladder::step_rung(std::string_view level, std::int32_t delta) const {
   const std::optional<std::size_t> rung = position(level);
-  if (!rung) return level;
-  return levels_[saturating_move(*rung, levels_.size(), delta)];
+  if (!rung) return std::nullopt;
+  return saturating_move(*rung, levels_.size(), delta);
+}
+
+std::string_view Ladder::step(std::string_view level, std::int32_t delta) const {
+  const std::optional<std::size_t> rung = step_rung(level, delta);
+  return rung ? std::string_view(levels_[*rung]) : level;
 }
 
 StepTable::StepTable(std::span<StepEntry> entries) {
-  // By text, then by position: the last of equal texts is the later value.
+  // By text (shortlex), then by position: the last of equal texts is the later value.
   for (std::size_t i = 0; i < entries.size(); ++i) entries[i].order = i;
   std::sort(entries.begin(), entries.end(), [](const StepEntry& a, const StepEntry& b) {
-    return a.verb != b.verb ? a.verb < b.verb : a.order < b.order;
+    return a.verb != b.verb ? shortlex_less(a.verb, b.verb) : a.order < b.order;
   });
   std::size_t kept = 0;
   for (const StepEntry& entry : entries) {
@@ -42,17 +56,18 @@ StepTable::StepTable(std::span<StepEntry> entries) {
 }
 
 std::int32_t StepTable::step_of(std::string_view verb) const {
-  auto it = std::lower_bound(entries_.begin(), entries_.end(), verb,
-                             [](const StepEntry& entry, std::string_view v) { return entry.verb < v; });
+  auto it = std::lower_bound(
+      entries_.begin(), entries_.end(), verb,
+      [](const StepEntry& entry, std::string_view v) { return shortlex_less(entry.verb, v); });
   return it != entries_.end() && it->verb == verb ? it->step : 0;
 }
 
 VerbSet::VerbSet(std::span<std::string_view> verbs) : verbs_(verbs) {
-  std::sort(verbs.begin(), verbs.end());
+  std::sort(verbs.begin(), verbs.end(), shortlex_less);
 }
 
 bool VerbSet::contains(std::string_view verb) const {
-  return std::binary_search(verbs_.begin(), verbs_.end(), verb);
+  return std::binary_search(verbs_.begin(), verbs_.end(), verb, shortlex_less);
 }
 
 }  // namespace tarnwick

@@ -46,7 +46,8 @@ struct Effect {
 struct Tally {
   std::int64_t steps = 0;
   bool dropped = false;
-  std::vector<std::string> notes;
+  // Views of the matching records' notes: valid while the records are.
+  std::vector<std::string_view> notes;
 };
 
 // The combine loop shared by every fold. `record_of(item)` gives the item's
@@ -62,7 +63,11 @@ Tally tally_matches(const Items& items, const MatchTarget& target, bool collect_
     const auto& record = record_of(item);
     if (!record.matches(target)) continue;
     const Effect effect = effect_of(item);
-    if (collect_notes && record.note) tally.notes.emplace_back(*record.note);
+    if (collect_notes && record.note) {
+      // Room for a few notes at once: one allocation for the usual handful.
+      if (tally.notes.empty()) tally.notes.reserve(8);
+      tally.notes.emplace_back(*record.note);
+    }
     tally.steps += effect.step;
     tally.dropped = tally.dropped || effect.drops;
   }
@@ -100,8 +105,9 @@ class VerbSet {
 
 struct LadderFolded {
   std::string_view level;  // a level of the ladder, or `current` itself
+  std::optional<std::size_t> rung;  // the rung of `level`, when it is on the ladder
   bool dropped = false;
-  std::vector<std::string> notes;
+  std::vector<std::string_view> notes;  // views into the records
 };
 
 class Ladder {
@@ -113,6 +119,9 @@ class Ladder {
   std::optional<std::size_t> position(std::string_view level) const;
   // `level` moved by `delta` rungs; `level` itself when it is not on the ladder.
   std::string_view step(std::string_view level, std::int32_t delta) const;
+  // The rung `level` reaches when moved by `delta`; nothing when it is not
+  // on the ladder.
+  std::optional<std::size_t> step_rung(std::string_view level, std::int32_t delta) const;
 
   // Folds the directives (records of the open set, reached through
   // `record_of`) that match `target` onto `current`, with the caller's verbs.
@@ -126,7 +135,9 @@ class Ladder {
           const std::string& verb = record_of(item).action;
           return Effect{true, steps.step_of(verb), drop.contains(verb)};
         });
-    return {step(current, clamp_steps(tally.steps)), tally.dropped, std::move(tally.notes)};
+    const std::optional<std::size_t> rung = step_rung(current, clamp_steps(tally.steps));
+    return {rung ? std::string_view(levels_[*rung]) : current, rung, tally.dropped,
+            std::move(tally.notes)};
   }
 
  private:

@@ -11,6 +11,31 @@ constexpr std::size_t npos = std::string_view::npos;
 
 Err<ParseError> fail(ParseError::Kind kind) { return Err{ParseError{kind, {}}}; }
 
+struct Delimiters {
+  std::size_t colon = npos;
+  std::size_t equals = npos;
+};
+
+// The first unescaped `:` and the first unescaped `=`, in one pass that
+// stops as soon as both are known (or the `=` comes first and any `:` after
+// it is all that is left to find).
+Delimiters find_colon_and_equals(std::string_view spec) {
+  Delimiters found;
+  for (std::size_t i = 0; i < spec.size(); ++i) {
+    const char c = spec[i];
+    if (c == '\\') {
+      ++i;
+    } else if (c == ':' && found.colon == npos) {
+      found.colon = i;
+      if (found.equals != npos) break;
+    } else if (c == '=' && found.equals == npos) {
+      found.equals = i;
+      if (found.colon != npos) break;
+    }
+  }
+  return found;
+}
+
 }  // namespace
 
 std::string ParseError::message() const {
@@ -26,9 +51,12 @@ std::string ParseError::message() const {
 }
 
 std::string unescape(std::string_view text) {
+  std::size_t i = text.find('\\');
+  if (i == npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  out.append(text.substr(0, i));
+  for (; i < text.size(); ++i) {
     // Escaped multi-byte characters come out whole: only the backslash is
     // dropped, and the bytes that follow it are copied as they stand.
     if (text[i] == '\\' && i + 1 < text.size()) ++i;
@@ -39,9 +67,10 @@ std::string unescape(std::string_view text) {
 
 Result<DirectiveParts, ParseError> split_directive(std::string_view spec) {
   using K = ParseError::Kind;
-  const std::size_t colon = find_unescaped(spec, ':');
+  const Delimiters found = find_colon_and_equals(spec);
+  const std::size_t colon = found.colon;
+  const std::size_t first_equals = found.equals;
   if (colon == npos) return fail(K::NoColon);
-  const std::size_t first_equals = find_unescaped(spec, '=');
   if (first_equals != npos && first_equals < colon) return fail(K::EqualsBeforeColon);
 
   DirectiveParts parts;
@@ -62,7 +91,7 @@ Result<DirectiveParts, ParseError> split_directive(std::string_view spec) {
     if (const std::size_t gt = find_unescaped(body, '>', 1); gt != npos) {
       const std::string_view kind = unicode::trim(body.substr(1, gt - 1));
       if (kind.empty()) return fail(K::EmptyKind);
-      if (kind != "*") parts.kind = unescape(kind);
+      if (kind != "*") parts.kind = kind;
       body = unicode::trim_start(body.substr(gt + 1));
     }
   }
@@ -77,15 +106,18 @@ Result<DirectiveParts, ParseError> split_directive(std::string_view spec) {
   return parts;
 }
 
+Directive build_directive(const DirectiveParts& p) {
+  return Directive{std::string(p.action),
+                   p.kind ? std::optional<std::string>(unescape(*p.kind)) : std::nullopt,
+                   Pattern::compile(p.name),
+                   p.path ? std::optional<Pattern>(Pattern::compile(*p.path)) : std::nullopt,
+                   p.note ? std::optional<std::string>(*p.note) : std::nullopt};
+}
+
 Result<Directive, ParseError> parse_as(std::string_view spec) {
   auto parts = split_directive(spec);
   if (!parts) return Err{parts.error()};
-  DirectiveParts& p = parts.value();
-  Directive d{std::string(p.action), std::move(p.kind), Pattern::compile(p.name), std::nullopt,
-              std::nullopt};
-  if (p.path) d.path = Pattern::compile(*p.path);
-  if (p.note) d.note = std::string(*p.note);
-  return d;
+  return build_directive(parts.value());
 }
 
 }  // namespace tarnwick

@@ -31,13 +31,17 @@ struct ParseError {
 // compiled or converted.
 struct DirectiveParts {
   std::string_view action;
-  std::optional<std::string> kind;
+  std::optional<std::string_view> kind;  // still escaped; absent for `<*>`
   std::string_view name;
   std::optional<std::string_view> path;
   std::optional<std::string_view> note;
 };
 
 Result<DirectiveParts, ParseError> split_directive(std::string_view spec);
+
+// The record of well-formed parts: the kind unescaped, the globs compiled.
+// Returned by value so that a caller can build it straight into its place.
+Directive build_directive(const DirectiveParts& parts);
 
 // Backslash escapes removed: `\x` gives `x` for any character x; a trailing
 // backslash stays.

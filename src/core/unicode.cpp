@@ -99,7 +99,7 @@ bool is_ascii_white_space(unsigned char b) { return b == ' ' || (b >= 0x09 && b 
 
 }  // namespace
 
-std::string_view trim_start(std::string_view s) {
+std::string_view trim_start_slow(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     const auto b = static_cast<unsigned char>(s[i]);
@@ -115,8 +115,8 @@ std::string_view trim_start(std::string_view s) {
   return s.substr(i);
 }
 
-std::string_view trim(std::string_view s) {
-  s = trim_start(s);
+std::string_view trim_slow(std::string_view s) {
+  s = trim_start_slow(s);
   std::size_t end = s.size();
   while (end > 0) {
     const auto last = static_cast<unsigned char>(s[end - 1]);

@@ -25,7 +25,7 @@ namespace tarnwick::lint {
 struct Folded {
   Severity severity;
   bool dropped = false;
-  std::vector<std::string> notes;
+  std::vector<std::string_view> notes;  // views into the records
 };
 
 constexpr Effect lint_effect(std::optional<LintAction> verb) {

@@ -95,7 +95,7 @@ Call::Call(Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
   bound_ = check_bound(nargs);
 }
 
-Call::Call(Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig) {
+Call::Call(Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig), owns_args_(true) {
   refs_.fill_null(sig.count_);
   const Py_ssize_t nargs = PyTuple_Size(args);
   if (nargs < 0) return;
@@ -117,7 +117,7 @@ Call::Call(Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig) {
 
 Call::~Call() {
   PyObject** refs = refs_.data();
-  for (std::size_t i = 0; i < refs_.size(); ++i) Py_XDECREF(refs[i]);
+  for (std::size_t i = owns_args_ ? 0 : sig_.count_; i < refs_.size(); ++i) Py_XDECREF(refs[i]);
 }
 
 bool Call::put(std::size_t i, PyObject* value) {
@@ -126,7 +126,7 @@ bool Call::put(std::size_t i, PyObject* value) {
                  sig_.names_[i]);
     return false;
   }
-  Py_INCREF(value);
+  if (owns_args_) Py_INCREF(value);
   refs_.data()[i] = value;  // a slot made at binding, so this cannot throw
   return true;
 }
@@ -190,28 +190,25 @@ bool Call::wrong_item(std::size_t i, const char* what, PyObject* item) {
   return false;
 }
 
-// Calls `take(item)` for each item of a sequence or set, in order, with the
-// item owned by the Call. An exact tuple is owned whole (it cannot change),
-// the items of an exact list one by one; anything else is iterated, which
-// runs the object's own code between items, and each item is owned as it
-// comes.
+// An exact tuple or list is read by index, with room for all its items
+// made at once; anything else is iterated, which runs the object's own code
+// between items, and each item is owned as it comes. Each item is owned,
+// even a tuple's, so that the items of one argument lie side by side in
+// refs_ whatever its type.
 template <class Take>
 bool Call::for_each_item(PyObject* obj, Take take) {
-  if (PyTuple_CheckExact(obj)) {
-    own(obj);
-    const Py_ssize_t n = PyTuple_Size(obj);
+  const bool list = PyList_CheckExact(obj);
+  if (list || PyTuple_CheckExact(obj)) {
+    // `take` runs no Python code unless it fails, so a list cannot change
+    // while it is read; its items are owned because later conversions, and
+    // the garbage collection that any new object may start, can run Python
+    // code that empties it.
+    const Py_ssize_t n = list ? PyList_Size(obj) : PyTuple_Size(obj);
+    refs_.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-      if (!take(PyTuple_GetItem(obj, i))) return false;
-    }
-    return true;
-  }
-  if (PyList_CheckExact(obj)) {
-    // `take` runs no Python code unless it fails, so the list cannot change
-    // while it is read; its items are owned because later conversions can.
-    const Py_ssize_t n = PyList_Size(obj);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-      PyObject* item = PyList_GetItem(obj, i);
-      own(item);
+      PyObject* item = list ? PyList_GetItem(obj, i) : PyTuple_GetItem(obj, i);
+      Py_INCREF(item);
+      refs_.push_reserved(item);
       if (!take(item)) return false;
     }
     return true;
@@ -278,16 +275,22 @@ bool Call::text_set(std::size_t i, TextSet& out) {
 }
 
 bool Call::to_int32(std::size_t i, PyObject* obj, std::int32_t& out) {
-  Ref index(PyNumber_Index(obj));
-  if (!index) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-      PyErr_Clear();
-      wrong_type(i, "an integer", obj);
+  // An exact int is its own index, read without a call; anything else goes
+  // through __index__, whose result is owned here.
+  Ref index;
+  if (!PyLong_CheckExact(obj)) {
+    index = Ref(PyNumber_Index(obj));
+    if (!index) {
+      if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyErr_Clear();
+        wrong_type(i, "an integer", obj);
+      }
+      return false;
     }
-    return false;
+    obj = index.get();
   }
   int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
   if (value == -1 && PyErr_Occurred()) return false;
   if (overflow != 0 || value < INT32_MIN || value > INT32_MAX) {
     PyErr_Format(PyExc_OverflowError,
@@ -305,26 +308,24 @@ bool Call::steps(std::size_t i, Steps& out) {
   if (!given(i)) return true;
   PyObject* obj = arg(i);
   if (!PyDict_Check(obj)) return wrong_type(i, "a dict of str to int", obj);
-  // Own every pair first: converting a value runs its __index__, which may
-  // change the dict.
-  const std::size_t first = items_.size();
+  // Own every pair first, key and value side by side in refs_: converting a
+  // value runs its __index__, which may change the dict.
+  const std::size_t first = refs_.size();
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
   while (PyDict_Next(obj, &pos, &key, &value)) {
     own(key);
-    items_.push_back(key);
     own(value);
-    items_.push_back(value);
   }
-  const std::size_t last = items_.size();
+  const std::size_t last = refs_.size();
   out.buffer_ = &steps_;
   out.begin_ = steps_.size();
   for (std::size_t k = first; k < last; k += 2) {
-    PyObject* key_obj = items_.data()[k];
+    PyObject* key_obj = refs_.data()[k];
     if (!is_str(key_obj)) return wrong_item(i, "a dict of str to int", key_obj);
     StepEntry entry{};
-    if (!utf8_of(key_obj, entry.verb) || !to_int32(i, items_.data()[k + 1], entry.step)) return false;
+    if (!utf8_of(key_obj, entry.verb) || !to_int32(i, refs_.data()[k + 1], entry.step)) return false;
     steps_.push_back(entry);
     ++out.size_;
   }
@@ -350,14 +351,12 @@ bool Call::flag(std::size_t i, bool& out) {
 bool Call::objects(std::size_t i, PyTypeObject* type, const char* what, Objects& out) {
   PyObject* obj = arg(i);
   if (!is_sequence_not_str(obj)) return wrong_type(i, what, obj);
-  out.buffer_ = &items_;
-  out.begin_ = items_.size();
-  const bool ok = for_each_item(obj, [&](PyObject* item) {
-    if (Py_TYPE(item) != type) return wrong_item(i, what, item);
-    items_.push_back(item);
-    return true;
-  });
-  out.size_ = items_.size() - out.begin_;
+  // The items are the ones for_each_item owns, side by side in refs_.
+  out.buffer_ = &refs_;
+  out.begin_ = refs_.size();
+  const bool ok = for_each_item(
+      obj, [&](PyObject* item) { return Py_TYPE(item) == type || wrong_item(i, what, item); });
+  out.size_ = refs_.size() - out.begin_;
   return ok;
 }
 

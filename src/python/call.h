@@ -12,7 +12,12 @@
 // point:
 //   - nothing borrowed is used after such a call: every object the call
 //     touches afterwards (each argument, each item taken from one) is owned
-//     by its Call, in one list released when the call ends;
+//     by its Call, in one list released when the call ends. The one
+//     exception is the arguments of a fastcall: the caller owns them for
+//     the whole call (its array is out of reach of any Python code), so
+//     they are used as they come; a tp_new call's keyword arguments may sit
+//     in the caller's own dict, which Python code can change, so there
+//     every argument is owned;
 //   - every object that Python code produced is type-checked before use.
 // Converted texts are UTF-8 views into str objects the Call owns, so they
 // stay valid for the whole call.
@@ -70,6 +75,10 @@ class Signature {
 void* grow_storage(void* data, const void* inline_data, std::size_t bytes);
 
 class Call {
+  // Items each buffer keeps inline: enough for the arguments of a fold over
+  // a few dozen directives, so that a typical call allocates nothing.
+  static constexpr std::size_t kInline = 64;
+
   // Items kept inline up to N, so that a typical call allocates nothing.
   template <class T, std::size_t N>
   class Buffer {
@@ -90,6 +99,11 @@ class Call {
     void reserve_one() {
       if (size_ == capacity_) grow();
     }
+    // Room for `n` more items, for push_reserved.
+    void reserve(std::size_t n) {
+      while (capacity_ - size_ < n) grow();
+    }
+    void push_reserved(const T& value) { data_[size_++] = value; }
     // `n` null items (n <= N, on an empty buffer).
     void fill_null(std::size_t n) {
       for (std::size_t i = 0; i < n; ++i) data_[i] = nullptr;
@@ -124,7 +138,7 @@ class Call {
 
    private:
     friend class Call;
-    const Buffer<T, 32>* buffer_ = nullptr;
+    const Buffer<T, kInline>* buffer_ = nullptr;
     std::size_t begin_ = 0;
     std::size_t size_ = 0;
   };
@@ -185,8 +199,10 @@ class Call {
   void own(PyObject* obj) {
     refs_.reserve_one();
     Py_INCREF(obj);
-    refs_.push_back(obj);
+    refs_.push_reserved(obj);
   }
+  // Calls `take(item)` for each item of a sequence or set, each owned, in
+  // order, at the end of refs_.
   template <class Take>
   bool for_each_item(PyObject* obj, Take take);
   bool collect_texts(std::size_t i, PyObject* obj, const char* what, Texts& out);
@@ -196,14 +212,15 @@ class Call {
 
   Signature& sig_;
   // The bound arguments in parameter order (null where not given), then
-  // every other object taken while converting: all owned, released by the
-  // destructor.
-  Buffer<PyObject*, 32> refs_;
-  // Items of converted arguments, each kept alive by an entry of refs_.
-  Buffer<PyObject*, 32> items_;
-  Buffer<std::string_view, 32> views_;
-  Buffer<StepEntry, 32> steps_;
+  // every other object taken while converting, the items of one argument
+  // side by side (Objects and dict pairs are read from here): all owned,
+  // released by the destructor.
+  Buffer<PyObject*, kInline> refs_;
+  Buffer<std::string_view, kInline> views_;
+  Buffer<StepEntry, kInline> steps_;
   bool bound_ = false;
+  // Whether the bound arguments (the first slots of refs_) are owned.
+  bool owns_args_ = false;
 };
 
 // Runs `body`, turning C++ exceptions (allocation failures, in practice)

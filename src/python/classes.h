@@ -53,11 +53,13 @@ PyObject* new_boxed(PyObject* type, Args&&... args) {
   auto* boxed = reinterpret_cast<Boxed<V>*>(self);
   try {
     new (&boxed->value) V(std::forward<Args>(args)...);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    // Building the value may throw (std::bad_alloc, in practice): the bare
+    // object goes, and the entry point's guard reports the exception.
     auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
     free_slot(self);
     Py_DECREF(type);
-    return PyErr_NoMemory();
+    throw;
   }
   return self;
 }

@@ -107,8 +107,10 @@ PyObject* wrap_directive(Directive&& record) {
   return new_boxed<DirectiveValue>(type, std::move(record));
 }
 
-const DirectiveValue& directive_value(PyObject* directive) {
-  return unbox<DirectiveValue>(directive);
+PyObject* wrap_directive(const DirectiveParts& parts) {
+  PyObject* type = directive_type();
+  if (type == nullptr) return nullptr;
+  return new_boxed<DirectiveValue>(type, parts);
 }
 
 bool to_directives(Call& call, std::size_t i, Call::Objects& out) {

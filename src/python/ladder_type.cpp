@@ -13,7 +13,17 @@
 namespace tarnwick::py {
 namespace {
 
-const Ladder& ladder_of(PyObject* self) { return unbox<Ladder>(self); }
+// A Ladder instance: the ladder, and each of its levels as a str, made
+// once so that a fold returns a level without making a new one.
+struct LadderValue {
+  LadderValue(std::vector<std::string> levels, std::vector<Ref> strs)
+      : ladder(std::move(levels)), level_strs(std::move(strs)) {}
+  Ladder ladder;
+  std::vector<Ref> level_strs;
+};
+
+const LadderValue& value_of(PyObject* self) { return unbox<LadderValue>(self); }
+const Ladder& ladder_of(PyObject* self) { return value_of(self).ladder; }
 
 Signature kNew{"Ladder", {"levels"}};
 
@@ -21,7 +31,13 @@ PyObject* ladder_new(PyObject* type, Call& call) {
   Call::Texts levels;
   if (!call.texts(0, levels)) return nullptr;
   std::vector<std::string> copies(levels.span().begin(), levels.span().end());
-  return new_boxed<Ladder>(type, std::move(copies));
+  std::vector<Ref> strs;
+  strs.reserve(copies.size());
+  for (const std::string& level : copies) {
+    strs.emplace_back(new_str(level));
+    if (!strs.back()) return nullptr;
+  }
+  return new_boxed<LadderValue>(type, std::move(copies), std::move(strs));
 }
 
 PyObject* get_levels(PyObject* self, void*) {
@@ -70,7 +86,8 @@ PyObject* ladder_fold(PyObject* self, Call& call) {
   LadderFolded folded =
       ladder_of(self).fold(current, directives.span(), target, step_table, drop_set, notes,
                            [](PyObject* d) -> const Directive& { return directive_value(d).record; });
-  Ref level(new_str(folded.level));
+  Ref level(folded.rung ? Ref::borrow(value_of(self).level_strs[*folded.rung].get())
+                        : Ref(new_str(folded.level)));
   Ref note_list(level ? new_str_list(folded.notes) : nullptr);
   if (!note_list) return nullptr;
   return PyTuple_Pack(3, level.get(), folded.dropped ? Py_True : Py_False, note_list.get());
@@ -109,7 +126,7 @@ PyType_Slot kSlots[] = {
          "(severities,\n`[\"draft\", \"review\", \"final\"]`, \u2026). Levels are most-significant "
          "first.")},
     {Py_tp_new, reinterpret_cast<void*>(new_entry<kNew, ladder_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_boxed<Ladder>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_boxed<LadderValue>)},
     {Py_tp_getset, kGetters},
     {Py_tp_methods, kMethods},
     {0, nullptr},
@@ -117,7 +134,7 @@ PyType_Slot kSlots[] = {
 
 PyType_Spec kSpec = {
     .name = "builtins.Ladder",
-    .basicsize = static_cast<int>(sizeof(Boxed<Ladder>)),
+    .basicsize = static_cast<int>(sizeof(Boxed<LadderValue>)),
     .itemsize = 0,
     .flags = kFinalImmutable,
     .slots = kSlots,

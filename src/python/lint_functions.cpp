@@ -3,6 +3,7 @@
 #include "lint/lint_fold.h"
 
 #include "python/call.h"
+#include "python/classes.h"
 #include "python/convert.h"
 #include "python/directive_type.h"
 #include "python/errors.h"
@@ -11,8 +12,19 @@
 namespace tarnwick::py {
 namespace {
 
-const Directive& record_of(PyObject* d) { return directive_value(d).record; }
-std::optional<lint::LintAction> verb_of(PyObject* d) { return directive_value(d).verb; }
+// Lambdas rather than functions, so that the folds inline them.
+constexpr auto record_of = [](PyObject* d) -> const Directive& { return directive_value(d).record; };
+constexpr auto verb_of = [](PyObject* d) { return directive_value(d).verb; };
+
+// The name of `severity` as a new reference to a str made once per process:
+// every fold returns one of three.
+PyObject* severity_str(lint::Severity severity) {
+  static PyObject* made[lint::kSeverityCount] = {};
+  PyObject* str = create_once(made[static_cast<std::size_t>(severity)],
+                              [&] { return new_str(lint::severity_text(severity)); });
+  Py_XINCREF(str);
+  return str;
+}
 
 Signature kFold{"lint_fold", {"current", "directives", "names", "*", "qualifier", "scopes"}};
 
@@ -31,7 +43,7 @@ PyObject* lint_fold(PyObject*, Call& call) {
   const MatchTarget target{names.span(), qualifier, scopes.span()};
   lint::Folded folded =
       lint::fold(severity.value(), target, directives.span(), record_of, verb_of);
-  Ref level(new_str(lint::severity_text(folded.severity)));
+  Ref level(severity_str(folded.severity));
   Ref notes(level ? new_str_list(folded.notes) : nullptr);
   if (!notes) return nullptr;
   return PyTuple_Pack(3, level.get(), folded.dropped ? Py_True : Py_False, notes.get());

@@ -15,10 +15,10 @@ PyObject* parse(PyObject*, Call& call) {
   std::string_view spec;
   Call::TextSet actions;
   if (!call.text(0, spec) || !call.text_set(1, actions)) return nullptr;
-  auto parsed = parse_as(spec);
-  if (!parsed) return raise_directive_error(parsed.error().message());
-  if (!check_action(parsed.value().action, actions)) return nullptr;
-  return wrap_directive(std::move(parsed.value()));
+  auto parts = split_directive(spec);
+  if (!parts) return raise_directive_error(parts.error().message());
+  if (!check_action(parts.value().action, actions)) return nullptr;
+  return wrap_directive(parts.value());
 }
 
 }  // namespace
