@@ -1,10 +1,10 @@
 // Directive files: the bytes of a file, which may be anything.
 //
-// The bytes go through the same route as a real file: UTF-8 validation of
-// the whole content, then parse_str. One input in eight also goes through
-// parse_reader on a memory file descriptor, which must give the same
-// outcome. Checks:
-//  - is_valid_utf8 agrees with a strict decoder;
+// The bytes go through parse_str, as the text of a real file would. One
+// input in eight also goes through parse_reader on a memory file
+// descriptor, which must give the same outcome. Checks:
+//  - is_valid_utf8 agrees with a strict decoder, and so does Utf8Stream fed
+//    the bytes in pieces (cut after every byte that is a multiple of 3);
 //  - for valid text, the result agrees with the file format as written:
 //    byte-order mark skipped, LF lines with a CR before the LF (or at the
 //    very end) dropped, every line numbered, White_Space trimmed, blank and
@@ -20,6 +20,7 @@
 #include "core/unicode.h"
 #include "fuzz_common.h"
 #include "source/file.h"
+#include "source/utf8_stream.h"
 
 namespace {
 
@@ -41,7 +42,9 @@ std::optional<Directives> through_reader(std::string_view bytes) {
     done += static_cast<std::size_t>(wrote);
   }
   ::lseek(fd, 0, SEEK_SET);
-  Directives result = tarnwick::source::parse_reader(fd, kFile, {});
+  tarnwick::source::NoHooks hooks;
+  tarnwick::source::CollectingSink sink;
+  Directives result = sink.finish(tarnwick::source::parse_reader({fd, false}, kFile, hooks, sink));
   ::close(fd);
   return result;
 }
@@ -60,6 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const bool valid = tarnwick::unicode::is_valid_utf8(bytes);
   FUZZ_CHECK(valid == fuzz::ref_valid_utf8(bytes));
+  tarnwick::source::Utf8Stream stream;
+  bool stream_ok = true;
+  for (std::size_t i = 0; i < bytes.size() && stream_ok; ++i) {
+    if (static_cast<unsigned char>(bytes[i]) % 3 == 0) stream_ok = stream.more(bytes.substr(0, i + 1));
+  }
+  FUZZ_CHECK(valid == (stream_ok && stream.end(bytes)));
 
   // Reading through a file descriptor costs system calls: one input in 8,
   // chosen by its bytes so that a replay takes the same route, goes that

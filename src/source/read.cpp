@@ -6,7 +6,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "core/unicode.h"
+#include "source/utf8_stream.h"
 
 namespace tarnwick::source {
 namespace {
@@ -29,7 +29,9 @@ class Outside {
   explicit Outside(ReadHooks& hooks) : hooks_(hooks) { hooks_.leave(); }
   Outside(const Outside&) = delete;
   Outside& operator=(const Outside&) = delete;
-  ~Outside() { hooks_.enter(); }
+  // May unwind: a thread that takes the interpreter lock back while the
+  // interpreter shuts down is ended by a forced unwind (pthread_exit).
+  ~Outside() noexcept(false) { hooks_.enter(); }
 
  private:
   ReadHooks& hooks_;
@@ -43,41 +45,6 @@ bool handle_signals(ReadHooks& hooks) {
   return ok;
 }
 
-// The bytes a sequence starting with `lead` takes, when `lead` starts one;
-// 1 otherwise (the check then sees it at once).
-std::size_t sequence_length(unsigned char lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 1;
-}
-
-// Checks a growing text as UTF-8, the new part on each call; a sequence
-// cut by the end of what has arrived is checked once it is complete.
-class Utf8Check {
- public:
-  // `text` is everything so far.
-  bool more(std::string_view text) {
-    std::size_t end = text.size();
-    // A lead byte among the last three bytes may begin a sequence that is
-    // not all there yet.
-    for (std::size_t i = end; i > checked_ && i + 4 > end; --i) {
-      const auto byte = static_cast<unsigned char>(text[i - 1]);
-      if ((byte & 0xC0) == 0x80) continue;
-      if (end - (i - 1) < sequence_length(byte)) end = i - 1;
-      break;
-    }
-    const bool ok = unicode::is_valid_utf8(text.substr(checked_, end - checked_));
-    checked_ = end;
-    return ok;
-  }
-  // At the end nothing may be left unfinished.
-  bool end(std::string_view text) const { return unicode::is_valid_utf8(text.substr(checked_)); }
-
- private:
-  std::size_t checked_ = 0;
-};
-
 // Called outside. Memory: at most kMaxSourceBytes + 1 bytes. Time: one
 // read per chunk of at most kReadChunk bytes.
 Text read_all(platform::Handle handle, std::string_view name, ReadHooks& hooks) {
@@ -85,7 +52,7 @@ Text read_all(platform::Handle handle, std::string_view name, ReadHooks& hooks) 
   if (hint > kMaxSourceBytes) return Err{io_error(name, {IoError::Kind::TooLarge})};
   std::string data(hint > 0 ? static_cast<std::size_t>(hint) + 1 : kFirstBuffer, '\0');
   std::size_t len = 0;
-  Utf8Check utf8;
+  Utf8Stream utf8;
   std::size_t unchecked_bytes = 0;  // since signals were last looked at
   auto last_check = std::chrono::steady_clock::now();
   for (;;) {
