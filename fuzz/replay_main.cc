@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     std::ifstream in(file, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) {
-      std::fprintf(stderr, "%s: cannot read\n", file.c_str());
+      std::fprintf(stderr, "%s: cannot read\n", file.string().c_str());
       return 2;
     }
     // A copy of exactly the input's size, as libFuzzer hands it over.
