@@ -23,7 +23,13 @@ int main(int argc, char** argv) {
     std::error_code ec;
     if (fs::is_directory(arg, ec)) {
       for (const auto& entry : fs::directory_iterator(arg)) {
-        if (entry.is_regular_file()) files.push_back(entry.path());
+        // A name the system reserves (NUL, CON, ... on Windows) is no
+        // regular file there: say so rather than skip it.
+        if (!entry.is_regular_file()) {
+          std::fprintf(stderr, "%s: not a regular file\n", entry.path().string().c_str());
+          return 2;
+        }
+        files.push_back(entry.path());
       }
     } else if (fs::is_regular_file(arg, ec)) {
       files.push_back(arg);
@@ -37,7 +43,7 @@ int main(int argc, char** argv) {
     std::ifstream in(file, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) {
-      std::fprintf(stderr, "%s: cannot read\n", file.c_str());
+      std::fprintf(stderr, "%s: cannot read\n", file.string().c_str());
       return 2;
     }
     // A copy of exactly the input's size, as libFuzzer hands it over.
