@@ -75,6 +75,11 @@ Result<std::size_t, Failure> read_some(Handle handle, char* buffer, std::size_t 
 // closing a handle that was only read are of no interest and ignored.
 void close(Handle handle);
 
+// The system's error number for "this would deadlock" (EDEADLK on POSIX,
+// ERROR_POSSIBLE_DEADLOCK on Windows): a second read of standard input
+// started on the thread that is already reading it.
+int deadlock_code();
+
 // "{the system's message for code} (os error {code})", for example
 // "No such file or directory (os error 2)".
 std::string os_error_text(int code);

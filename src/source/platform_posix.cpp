@@ -67,6 +67,8 @@ void close(Handle handle) {
   if (handle.owned) ::close(static_cast<int>(handle.native));
 }
 
+int deadlock_code() { return EDEADLK; }
+
 std::string os_error_text(int code) {
   char buf[256] = {0};
   return std::string(strerror_result(strerror_r(code, buf, sizeof buf), buf)) + " (os error " +

@@ -138,6 +138,8 @@ void close(Handle handle) {
   if (handle.owned) CloseHandle(native_handle(handle));
 }
 
+int deadlock_code() { return ERROR_POSSIBLE_DEADLOCK; }
+
 std::string os_error_text(int code) {
   wchar_t* message = nullptr;
   const DWORD length = FormatMessageW(

@@ -1,6 +1,5 @@
 #include "source/read.h"
 
-#include <errno.h>
 
 #include <algorithm>
 #include <chrono>
@@ -128,7 +127,7 @@ Text read_file(std::string_view path, ReadHooks& hooks) {
 }
 
 Text read_stdin(ReadHooks& hooks) {
-  if (reading_stdin) return Err{io_error(kStdinName, {IoError::Kind::Os, EDEADLK})};
+  if (reading_stdin) return Err{io_error(kStdinName, {IoError::Kind::Os, platform::deadlock_code()})};
   const Outside outside(hooks);
   const std::lock_guard<std::mutex> lock(stdin_mutex());
   const struct Reading {

@@ -56,8 +56,9 @@ Text read_file(std::string_view path, ReadHooks& hooks);
 
 // Standard input, named "<stdin>", read to its end under a process-wide
 // lock: two reads never interleave. A read started on a thread that is
-// already reading standard input (by a signal handler) fails with EDEADLK
-// instead of waiting for itself.
+// already reading standard input (by a signal handler) fails with the
+// system's deadlock error (platform::deadlock_code) instead of waiting for
+// itself.
 Text read_stdin(ReadHooks& hooks);
 
 // An open handle (left open), read to its end and named `name`.
