@@ -2,6 +2,8 @@
 // expanded alternatives for callers that want them as strings.
 #include "core/brace.h"
 
+#include <algorithm>
+
 #include "core/glob.h"
 #include "core/scan.h"
 
@@ -10,6 +12,12 @@ namespace tarnwick {
 BraceLayout find_brace_groups(std::string_view text) {
   constexpr std::size_t npos = std::string_view::npos;
   BraceLayout layout;
+  if (text.find('{') == npos) return layout;
+  // Room for every `{` as a group and every `,` as a segment boundary, so
+  // that neither list grows one step at a time.
+  const auto opens = static_cast<std::size_t>(std::count(text.begin(), text.end(), '{'));
+  layout.groups.reserve(opens);
+  layout.segments.reserve(opens + static_cast<std::size_t>(std::count(text.begin(), text.end(), ',')));
   std::size_t pos = 0;
   while (!layout.over_cap) {
     const std::size_t open = find_unescaped(text, '{', pos);

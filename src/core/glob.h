@@ -60,12 +60,16 @@ class Pattern {
     Positions,       // data_ holds the positions (see glob_program.h)
     PerAlternative,  // a class cut by a brace boundary: each alternative compiled when matched
   };
-  // A plain pattern: where its first `*` is and where the text after its
-  // last `*` starts (source offsets; both npos-free, equal to the size when
-  // there is no `*`), and how many text bytes the two ends take.
+
+ public:
+  // A plain pattern (see Form): where its first `*` is and where the text
+  // after its last `*` starts (offsets into the source, both its size when
+  // it has no `*`), and how many text bytes these two ends take.
   struct PlainShape {
     std::uint32_t head_end, tail_start, head_len, tail_len;
   };
+
+ private:
   // A positions pattern: the sizes of the parts of data_. Bytes from
   // byte_lo on, byte_span of them, are mapped one by one; every other byte
   // is in class `background`.

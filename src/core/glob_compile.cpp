@@ -318,41 +318,42 @@ class PatternBuilder {
 
 namespace {
 
-// Whether `text` has a brace group: an unescaped `{` and an unescaped `}`
-// after it.
-bool has_brace_group(std::string_view text) {
-  const std::size_t open = find_unescaped(text, '{');
-  return open != std::string_view::npos && find_unescaped(text, '}', open + 1) != std::string_view::npos;
-}
-
-// Reads a pattern without braces or classes as its two ends around the
-// stars; false when a run between two stars is longer than the matcher
-// takes from the text (kPlainRun).
-bool plain_shape(std::string_view text, std::uint32_t& head_end, std::uint32_t& tail_start, std::uint32_t& head_len,
-                 std::uint32_t& tail_len) {
+// Reads a pattern as its two ends around the stars, in one pass; false
+// when it is not plain: it holds a `[`, a brace group (an unescaped `{` and
+// an unescaped `}` after it), or a run between two stars longer than the
+// matcher takes from the text (kPlainRun).
+bool plain_shape(std::string_view text, Pattern::PlainShape& shape) {
+  constexpr std::size_t npos = std::string_view::npos;
   const std::size_t n = text.size();
-  if (n > std::numeric_limits<std::uint32_t>::max()) return false;
+  if (n >= std::numeric_limits<std::uint32_t>::max()) return false;
   bool starred = false;
   std::uint32_t run = 0;  // tokens since the latest `*` (or the start)
-  head_end = tail_start = static_cast<std::uint32_t>(n);
+  bool open_seen = false;  // a `{` without a `}` after it: no `{` can open a group
+  shape.head_end = shape.tail_start = static_cast<std::uint32_t>(n);
   for (std::size_t i = 0; i < n; ++i) {
-    if (text[i] != '*') {
-      if (text[i] == '\\') ++i;
+    const char c = text[i];
+    if (c == '[') return false;
+    if (c != '*') {
+      if (c == '\\') ++i;
+      if (c == '{' && !open_seen) {
+        if (find_unescaped(text, '}', i + 1) != npos) return false;
+        open_seen = true;
+      }
       ++run;
       continue;
     }
     if (!starred) {
-      head_end = static_cast<std::uint32_t>(i);
-      head_len = run;
+      shape.head_end = static_cast<std::uint32_t>(i);
+      shape.head_len = run;
     } else if (run > kPlainRun) {
       return false;
     }
     starred = true;
     run = 0;
-    tail_start = static_cast<std::uint32_t>(i + 1);
+    shape.tail_start = static_cast<std::uint32_t>(i + 1);
   }
-  if (!starred) head_len = run;
-  tail_len = starred ? run : 0;
+  if (!starred) shape.head_len = run;
+  shape.tail_len = starred ? run : 0;
   return true;
 }
 
@@ -361,10 +362,7 @@ bool plain_shape(std::string_view text, std::uint32_t& head_end, std::uint32_t& 
 Pattern Pattern::compile(std::string_view text) {
   Pattern p;
   p.source_.assign(text);
-  if (text.find('[') == std::string_view::npos && !has_brace_group(text)) {
-    PlainShape& s = p.plain_;
-    if (plain_shape(text, s.head_end, s.tail_start, s.head_len, s.tail_len)) return p;
-  }
+  if (plain_shape(text, p.plain_)) return p;
   const BraceLayout layout = find_brace_groups(text);
   if (layout.expands()) p.alternatives_ = static_cast<std::uint32_t>(layout.alternatives);
   if (!PatternBuilder::build(p, split_pieces(text, layout), text)) {
