@@ -157,7 +157,7 @@ class Partition {
     }
   }
   unsigned char cls_[256] = {};
-  std::uint16_t size_[256] = {};
+  std::uint16_t size_[256];  // written as each class is made: only [0, count_) is read
   unsigned count_ = 1;
   unsigned lo_ = 256, hi_ = 0;  // the bytes literals split off, without sets
   bool sets_ = false;
