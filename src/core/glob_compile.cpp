@@ -163,6 +163,8 @@ class Partition {
   bool sets_ = false;
 };
 
+void set_bit(std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); }
+
 }  // namespace
 
 class PatternBuilder {
@@ -250,7 +252,6 @@ class PatternBuilder {
     if (has_class_) {
       for (unsigned b = 0; b < 256; ++b) representative[partition_.classes()[b]] = static_cast<unsigned char>(b);
     }
-    auto set_bit = [](std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); };
 
     std::uint32_t pos = 0;
     std::size_t group = 0;  // the group whose segments come next
@@ -288,7 +289,6 @@ class PatternBuilder {
   // enters and exits its group.
   void link(Pattern::GroupLinks* links, std::size_t& group, std::size_t i, std::uint32_t entry, std::uint32_t tail,
             bool starts_with_star, std::uint64_t* entries, std::uint64_t* exits) const {
-    auto set_bit = [](std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); };
     const std::size_t groups = pieces_.groups.size();
     if (group == groups || i < pieces_.groups[group].first_piece) {
       if (group > 0) {
