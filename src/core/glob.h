@@ -80,9 +80,6 @@ class Pattern {
     std::uint16_t byte_span;
     std::uint8_t byte_lo;
     std::uint8_t background;
-    // The byte a brace-free pattern's first position takes, if it takes one
-    // given byte: most directives' names fail right there.
-    std::int16_t first_byte;
   };
 
   std::string source_;
@@ -92,6 +89,9 @@ class Pattern {
   std::vector<std::uint64_t> data_;
   std::uint32_t alternatives_ = 1;
   Form form_ = Form::Plain;
+  // The byte a brace-free pattern's first position takes, if it takes one
+  // given byte: most directives' names fail right there.
+  std::int16_t first_byte_ = -1;
   union {
     PlainShape plain_{};
     ProgramShape shape_;

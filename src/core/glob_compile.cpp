@@ -238,8 +238,7 @@ class PatternBuilder {
                 static_cast<std::uint16_t>(classes),
                 static_cast<std::uint16_t>(byte_span),
                 static_cast<std::uint8_t>(byte_lo),
-                static_cast<std::uint8_t>(partition_.background()),
-                -1};
+                static_cast<std::uint8_t>(partition_.background())};
     std::uint64_t* table = p.data_.data() + map_words;
     std::uint64_t* star = table + classes * words;
     std::uint64_t* literal = star + words;
@@ -266,7 +265,7 @@ class PatternBuilder {
             set_bit(table + partition_.classes()[tok.byte] * words, pos);
             set_bit(literal, pos);
             literal_byte[pos] = tok.byte;
-            if (pos == 0 && !linked) p.shape_.first_byte = tok.byte;
+            if (pos == 0 && !linked) p.first_byte_ = tok.byte;
             break;
           case TokKind::Any:
             for (unsigned c = 0; c < classes; ++c) set_bit(table + c * words, pos);
@@ -362,7 +361,10 @@ bool plain_shape(std::string_view text, Pattern::PlainShape& shape) {
 Pattern Pattern::compile(std::string_view text) {
   Pattern p;
   p.source_.assign(text);
-  if (plain_shape(text, p.plain_)) return p;
+  if (plain_shape(text, p.plain_)) {
+    if (p.plain_.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
+    return p;
+  }
   const BraceLayout layout = find_brace_groups(text);
   if (layout.expands()) p.alternatives_ = static_cast<std::uint32_t>(layout.alternatives);
   if (!PatternBuilder::build(p, split_pieces(text, layout), text)) {

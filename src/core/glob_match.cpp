@@ -443,10 +443,10 @@ bool Pattern::matches_plain(std::string_view text) const {
 }
 
 bool Pattern::matches(std::string_view text) const {
+  if (first_byte_ >= 0 && !text.empty() && static_cast<unsigned char>(text[0]) != first_byte_) return false;
   if (form_ == Form::Plain) return matches_plain(text);
   if (form_ == Form::PerAlternative) return matches_each_alternative(text);
   const ProgramShape& sh = shape_;
-  if (sh.first_byte >= 0 && !text.empty() && static_cast<unsigned char>(text[0]) != sh.first_byte) return false;
   const Program prog = program();
   if (sh.groups == 0) return match_runs(prog, text);
   return prog.words == 1 ? step_one_word(prog, text) : step_positions(prog, text);
