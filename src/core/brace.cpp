@@ -2,32 +2,47 @@
 // expanded alternatives for callers that want them as strings.
 #include "core/brace.h"
 
+
 #include "core/glob.h"
-#include "core/scan.h"
 
 namespace tarnwick {
 
+// One pass: outside a group an unescaped `{` opens one; inside, unescaped
+// commas end segments and the first unescaped `}` closes it. A group left
+// open at the end never was one.
 BraceLayout find_brace_groups(std::string_view text) {
   constexpr std::size_t npos = std::string_view::npos;
   BraceLayout layout;
-  std::size_t pos = 0;
-  while (!layout.over_cap) {
-    const std::size_t open = find_unescaped(text, '{', pos);
-    if (open == npos) break;
-    const std::size_t close = find_unescaped(text, '}', open + 1);
-    if (close == npos) break;
-    const std::string_view body = text.substr(0, close);
-    const std::size_t first = layout.segments.size();
-    std::size_t start = open + 1;
-    for (std::size_t comma; (comma = find_unescaped(body, ',', start)) != npos; start = comma + 1) {
-      layout.segments.push_back(text.substr(start, comma - start));
+  if (text.find('{') == npos) return layout;
+  // Enough for most directives at once, so that neither list grows step by step.
+  layout.groups.reserve(4);
+  layout.segments.reserve(16);
+  std::size_t open = npos, start = 0;
+  for (std::size_t i = 0; i < text.size() && !layout.over_cap; ++i) {
+    const char c = text[i];
+    if (c == '\\') {
+      ++i;
+    } else if (open == npos) {
+      if (c == '{') open = start = i + 1;
+    } else if (c == ',' || c == '}') {
+      layout.segments.push_back(text.substr(start, i - start));
+      start = i + 1;
+      if (c == ',') continue;
+      const std::size_t first = layout.groups.empty()
+                                    ? 0
+                                    : layout.groups.back().first_segment + layout.groups.back().segment_count;
+      const std::size_t count = layout.segments.size() - first;
+      layout.groups.push_back({open - 1, i, first, count});
+      layout.alternatives *= count;
+      layout.over_cap = layout.alternatives > BRACE_EXPANSION_CAP;
+      open = npos;
     }
-    layout.segments.push_back(text.substr(start, close - start));
-    const std::size_t count = layout.segments.size() - first;
-    layout.groups.push_back({open, close, first, count});
-    layout.alternatives *= count;
-    layout.over_cap = layout.alternatives > BRACE_EXPANSION_CAP;
-    pos = close + 1;
+  }
+  if (open != npos && !layout.over_cap) {
+    const std::size_t kept = layout.groups.empty()
+                                 ? 0
+                                 : layout.groups.back().first_segment + layout.groups.back().segment_count;
+    layout.segments.resize(kept);
   }
   return layout;
 }

@@ -10,7 +10,9 @@
 // per pattern byte, whatever the number of brace alternatives), and matching
 // a text of n bytes takes O(n * m / 64) word steps with no recursion; only a
 // class cut by a brace boundary (`{a,[}b]`) multiplies the time by the number
-// of alternatives, which are then compiled one at a time.
+// of alternatives, which are then compiled one at a time. Most patterns
+// (no braces, no classes, no run of more than 64 bytes between two stars)
+// keep only their text and are matched from it in O(n + m) steps.
 //
 //   Pattern::compile("*.{c,h}").matches("src/a.h")   == true
 //   glob_match("[!a-c]", "d")                         == true
@@ -43,32 +45,57 @@ class Pattern {
     std::uint32_t first;  // entry of its first segment
     std::uint32_t last;   // exit of its last segment
     std::uint32_t join;   // position after the group
-    bool join_star;       // the position after the group is a `*`
+    std::uint32_t join_star;  // the position after the group is a `*`
   };
 
  private:
   friend class PatternBuilder;
   Pattern() = default;
   bool matches_each_alternative(std::string_view text) const;
+  bool matches_plain(std::string_view text) const;
   Program program() const;
 
+  enum class Form : std::uint8_t {
+    Plain,           // matched from source_; data_ is empty
+    Positions,       // data_ holds the positions (see glob_program.h)
+    PerAlternative,  // a class cut by a brace boundary: each alternative compiled when matched
+  };
+
+ public:
+  // A plain pattern (see Form): where its first `*` is and where the text
+  // after its last `*` starts (offsets into the source, both its size when
+  // it has no `*`), and how many text bytes these two ends take.
+  struct PlainShape {
+    std::uint32_t head_end, tail_start, head_len, tail_len;
+  };
+
+ private:
+  // A positions pattern: the sizes of the parts of data_. Bytes from
+  // byte_lo on, byte_span of them, are mapped one by one; every other byte
+  // is in class `background`.
+  struct ProgramShape {
+    std::uint32_t positions;
+    std::uint32_t groups;
+    std::uint16_t classes;
+    std::uint16_t byte_span;
+    std::uint8_t byte_lo;
+    std::uint8_t background;
+  };
+
   std::string source_;
-  // Byte-to-class map (for the bytes from byte_lo_ on, byte_span_ of them;
-  // every other byte is in class background_), one mask per byte class, the star mask,
-  // the literal mask and bytes, and for brace patterns the segment entry and
-  // exit masks; see glob_program.h.
+  // Byte-to-class map, one mask per byte class, the star mask, the literal
+  // mask and bytes, and for brace patterns the segment entry and exit masks
+  // and the group links; one allocation, only for Form::Positions.
   std::vector<std::uint64_t> data_;
-  std::vector<GroupLinks> groups_;
-  std::uint32_t positions_ = 0;
-  std::uint32_t classes_ = 0;
   std::uint32_t alternatives_ = 1;
-  std::uint16_t byte_span_ = 0;
-  std::uint8_t byte_lo_ = 0;
-  std::uint8_t background_ = 0;
+  Form form_ = Form::Plain;
   // The byte a brace-free pattern's first position takes, if it takes one
   // given byte: most directives' names fail right there.
   std::int16_t first_byte_ = -1;
-  bool per_alternative_ = false;
+  union {
+    PlainShape plain_{};
+    ProgramShape shape_;
+  };
 };
 
 // The brace-free alternatives of `text` in expansion order, or nothing when

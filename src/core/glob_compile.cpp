@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
+#include <new>
 
 #include "core/brace.h"
 #include "core/glob.h"
 #include "core/glob_program.h"
 #include "core/glob_tokens.h"
+#include "core/scan.h"
 
 namespace tarnwick {
 namespace {
@@ -35,6 +38,25 @@ Pieces split_pieces(std::string_view text, const BraceLayout& layout) {
   Pieces out;
   if (!layout.expands()) {
     out.list.push_back({text, 0});
+    return out;
+  }
+  const bool all_split = std::none_of(layout.groups.begin(), layout.groups.end(),
+                                      [](const BraceGroup& g) { return g.segment_count == 1; });
+  if (all_split) {
+    // Every piece is a view into the text: nothing to copy.
+    out.list.reserve(layout.segments.size() + layout.groups.size() + 1);
+    out.groups.reserve(layout.groups.size());
+    std::size_t pos = 0;
+    for (const BraceGroup& group : layout.groups) {
+      out.list.push_back({text.substr(pos, group.open - pos), pos});
+      out.groups.push_back({out.list.size(), group.segment_count});
+      for (std::size_t s = 0; s < group.segment_count; ++s) {
+        const std::string_view segment = layout.segments[group.first_segment + s];
+        out.list.push_back({segment, static_cast<std::size_t>(segment.data() - text.data())});
+      }
+      pos = group.close + 1;
+    }
+    out.list.push_back({text.substr(pos), pos});
     return out;
   }
   std::vector<std::size_t> starts{0};
@@ -135,11 +157,13 @@ class Partition {
     }
   }
   unsigned char cls_[256] = {};
-  std::uint16_t size_[256] = {};
+  std::uint16_t size_[256];  // written as each class is made: only [0, count_) is read
   unsigned count_ = 1;
   unsigned lo_ = 256, hi_ = 0;  // the bytes literals split off, without sets
   bool sets_ = false;
 };
+
+void set_bit(std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); }
 
 }  // namespace
 
@@ -201,30 +225,35 @@ class PatternBuilder {
     const unsigned classes = partition_.count();
     const std::size_t words = words_for(positions_);
     const bool linked = !pieces_.groups.empty();
+    const auto group_count = static_cast<std::uint32_t>(pieces_.groups.size());
     const auto [byte_lo, byte_span] = partition_.foreground();
     const std::size_t map_words = byte_map_words(byte_span);
-    p.data_.assign(map_words + (classes + 2 + (linked ? 2 : 0)) * words + literal_words(positions_), 0);
+    p.data_.assign(map_words + (classes + 2 + (linked ? 2 : 0)) * words + literal_words(positions_) +
+                       group_words(group_count),
+                   0);
     std::memcpy(p.data_.data(), partition_.classes() + byte_lo, byte_span);
-    p.byte_lo_ = static_cast<std::uint8_t>(byte_lo);
-    p.byte_span_ = static_cast<std::uint16_t>(byte_span);
-    p.background_ = static_cast<std::uint8_t>(partition_.background());
+    p.form_ = Pattern::Form::Positions;
+    p.shape_ = {positions_,
+                group_count,
+                static_cast<std::uint16_t>(classes),
+                static_cast<std::uint16_t>(byte_span),
+                static_cast<std::uint8_t>(byte_lo),
+                static_cast<std::uint8_t>(partition_.background())};
     std::uint64_t* table = p.data_.data() + map_words;
     std::uint64_t* star = table + classes * words;
     std::uint64_t* literal = star + words;
     auto* literal_byte = reinterpret_cast<unsigned char*>(literal + words);
+    std::uint64_t* entries = literal + words + literal_words(positions_);
+    std::uint64_t* exits = entries + words;
+    auto* links = reinterpret_cast<Pattern::GroupLinks*>(exits + words);
+    for (std::uint32_t g = 0; g < group_count; ++g) new (links + g) Pattern::GroupLinks{};
     unsigned char representative[256];
     if (has_class_) {
       for (unsigned b = 0; b < 256; ++b) representative[partition_.classes()[b]] = static_cast<unsigned char>(b);
     }
-    auto set_bit = [](std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); };
 
-    // Where each piece begins and ends, for linking the groups.
-    struct Ends {
-      std::uint32_t entry, tail;
-      bool starts_with_star;
-    };
-    std::vector<Ends> ends(linked ? pieces_.list.size() : 0);
     std::uint32_t pos = 0;
+    std::size_t group = 0;  // the group whose segments come next
     for (std::size_t i = 0; i < pieces_.list.size(); ++i) {
       const std::uint32_t entry = pos;
       bool starts_with_star = false;
@@ -249,25 +278,33 @@ class PatternBuilder {
         }
         ++pos;
       });
-      if (linked) ends[i] = {entry, pos, starts_with_star};
-      ++pos;
+      const std::uint32_t tail = pos++;
+      if (linked) link(links, group, i, entry, tail, starts_with_star, entries, exits);
     }
-    p.positions_ = positions_;
-    p.classes_ = classes;
-    if (!linked) return;
+  }
 
-    std::uint64_t* entries = literal + words + literal_words(positions_);
-    std::uint64_t* exits = entries + words;
-    for (const Pieces::Group& group : pieces_.groups) {
-      const std::size_t f = group.first_piece;
-      const std::size_t after = f + group.segments;
-      for (std::size_t s = f; s < after; ++s) {
-        set_bit(entries, ends[s].entry);
-        if (ends[s].starts_with_star) set_bit(entries, ends[s].entry + 1);
-        set_bit(exits, ends[s].tail);
+  // Records piece i's part in the group links: the text between groups
+  // joins the group before it and forks into the one after it; a segment
+  // enters and exits its group.
+  void link(Pattern::GroupLinks* links, std::size_t& group, std::size_t i, std::uint32_t entry, std::uint32_t tail,
+            bool starts_with_star, std::uint64_t* entries, std::uint64_t* exits) const {
+    const std::size_t groups = pieces_.groups.size();
+    if (group == groups || i < pieces_.groups[group].first_piece) {
+      if (group > 0) {
+        links[group - 1].join = entry;
+        links[group - 1].join_star = starts_with_star;
       }
-      p.groups_.push_back(
-          {ends[f - 1].tail, ends[f].entry, ends[after - 1].tail, ends[after].entry, ends[after].starts_with_star});
+      if (group < groups) links[group].fork = tail;
+      return;
+    }
+    const Pieces::Group& g = pieces_.groups[group];
+    set_bit(entries, entry);
+    if (starts_with_star) set_bit(entries, entry + 1);
+    set_bit(exits, tail);
+    if (i == g.first_piece) links[group].first = entry;
+    if (i + 1 == g.first_piece + g.segments) {
+      links[group].last = tail;
+      ++group;
     }
   }
 
@@ -278,12 +315,62 @@ class PatternBuilder {
   bool has_class_ = false;
 };
 
+namespace {
+
+// Reads a pattern as its two ends around the stars, in one pass; false
+// when it is not plain: it holds a `[`, a brace group (an unescaped `{` and
+// an unescaped `}` after it), or a run between two stars longer than the
+// matcher takes from the text (kPlainRun).
+bool plain_shape(std::string_view text, Pattern::PlainShape& shape) {
+  constexpr std::size_t npos = std::string_view::npos;
+  const std::size_t n = text.size();
+  if (n >= std::numeric_limits<std::uint32_t>::max()) return false;
+  bool starred = false;
+  std::uint32_t run = 0;  // tokens since the latest `*` (or the start)
+  bool open_seen = false;  // a `{` without a `}` after it: no `{` can open a group
+  shape.head_end = shape.tail_start = static_cast<std::uint32_t>(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    if (c == '[') return false;
+    if (c != '*') {
+      if (c == '\\') ++i;
+      if (c == '{' && !open_seen) {
+        if (find_unescaped(text, '}', i + 1) != npos) return false;
+        open_seen = true;
+      }
+      ++run;
+      continue;
+    }
+    if (!starred) {
+      shape.head_end = static_cast<std::uint32_t>(i);
+      shape.head_len = run;
+    } else if (run > kPlainRun) {
+      return false;
+    }
+    starred = true;
+    run = 0;
+    shape.tail_start = static_cast<std::uint32_t>(i + 1);
+  }
+  if (!starred) shape.head_len = run;
+  shape.tail_len = starred ? run : 0;
+  return true;
+}
+
+}  // namespace
+
 Pattern Pattern::compile(std::string_view text) {
   Pattern p;
   p.source_.assign(text);
+  if (plain_shape(text, p.plain_)) {
+    if (p.plain_.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
+    return p;
+  }
   const BraceLayout layout = find_brace_groups(text);
   if (layout.expands()) p.alternatives_ = static_cast<std::uint32_t>(layout.alternatives);
-  if (!PatternBuilder::build(p, split_pieces(text, layout), text)) p.per_alternative_ = true;
+  if (!PatternBuilder::build(p, split_pieces(text, layout), text)) {
+    p.form_ = Form::PerAlternative;
+    p.data_.clear();
+  }
   return p;
 }
 

@@ -337,32 +337,118 @@ bool match_short(std::string_view pattern, std::string_view text) {
 }
 
 Program Pattern::program() const {
-  const std::size_t words = words_for(positions_);
-  const std::uint64_t* table = data_.data() + byte_map_words(byte_span_);
-  const std::uint64_t* star = table + std::size_t{classes_} * words;
+  const ProgramShape& sh = shape_;
+  const std::size_t words = words_for(sh.positions);
+  const std::uint64_t* table = data_.data() + byte_map_words(sh.byte_span);
+  const std::uint64_t* star = table + std::size_t{sh.classes} * words;
   const std::uint64_t* literal = star + words;
-  const std::uint64_t* entry = literal + words + literal_words(positions_);
-  const bool linked = !groups_.empty();
+  const std::uint64_t* entry = literal + words + literal_words(sh.positions);
+  const bool linked = sh.groups > 0;
+  const auto* links = linked ? reinterpret_cast<const GroupLinks*>(entry + 2 * words) : nullptr;
   return {reinterpret_cast<const unsigned char*>(data_.data()),
-          byte_lo_,
-          byte_span_,
-          background_,
+          sh.byte_lo,
+          sh.byte_span,
+          sh.background,
           table,
           star,
           literal,
           reinterpret_cast<const unsigned char*>(literal + words),
           linked ? entry : nullptr,
           linked ? entry + words : nullptr,
-          groups_,
-          positions_,
+          {links, sh.groups},
+          sh.positions,
           static_cast<std::uint32_t>(words)};
+}
+
+namespace {
+
+// One run of a plain pattern, read from its text: at most kPlainRun tokens,
+// each one given byte or (`?`) any byte.
+struct PlainRun {
+  unsigned char bytes[kPlainRun];
+  std::uint64_t any = 0;  // bit k: token k is `?`
+  std::uint32_t len = 0;
+  bool takes(std::uint32_t k, unsigned char b) const { return bytes[k] == b || ((any >> k) & 1); }
+};
+
+// Whether the pattern text [from, to), which holds no `*`, takes exactly
+// text[t, t + its length).
+bool plain_fits(std::string_view pattern, std::size_t from, std::size_t to, std::string_view text, std::size_t t) {
+  for (std::size_t i = from; i < to; ++i, ++t) {
+    char c = pattern[i];
+    if (c == '?') continue;
+    if (c == '\\' && i + 1 < to) c = pattern[++i];
+    if (text[t] != c) return false;
+  }
+  return true;
+}
+
+// The end of the leftmost occurrence of `run` in text[from, to), or npos:
+// tried at each start while that costs little, else by shift-and over a
+// byte table on the stack. Either way O(to - from + 256) steps.
+std::size_t find_plain_run(const PlainRun& run, std::string_view text, std::size_t from, std::size_t to) {
+  const std::uint32_t len = run.len;
+  if (to - from < len) return npos;
+  if ((to - from) * len <= 256) {
+    for (std::size_t s = from; s + len <= to; ++s) {
+      std::uint32_t k = 0;
+      while (k < len && run.takes(k, static_cast<unsigned char>(text[s + k]))) ++k;
+      if (k == len) return s + len;
+    }
+    return npos;
+  }
+  std::uint64_t table[256];
+  std::fill(table, table + 256, run.any);
+  for (std::uint32_t k = 0; k < len; ++k) table[run.bytes[k]] |= kOne << k;
+  const std::uint64_t goal = kOne << (len - 1);
+  std::uint64_t live = 0;
+  for (std::size_t t = from; t < to; ++t) {
+    live = ((live << 1) | 1) & table[static_cast<unsigned char>(text[t])];
+    if (live & goal) return t + 1;
+  }
+  return npos;
+}
+
+}  // namespace
+
+// Plain patterns: the ends are anchored, and each run between stars is taken
+// at its leftmost place, which leaves the most text for the rest.
+bool Pattern::matches_plain(std::string_view text) const {
+  const PlainShape& sh = plain_;
+  const std::string_view pattern = source_;
+  const std::size_t n = text.size();
+  if (sh.head_end == pattern.size()) return n == sh.head_len && plain_fits(pattern, 0, sh.head_end, text, 0);
+  if (n < std::size_t{sh.head_len} + sh.tail_len || !plain_fits(pattern, 0, sh.head_end, text, 0) ||
+      !plain_fits(pattern, sh.tail_start, pattern.size(), text, n - sh.tail_len)) {
+    return false;
+  }
+  std::size_t t = sh.head_len;
+  const std::size_t end = n - sh.tail_len;
+  PlainRun run;
+  for (std::size_t i = sh.head_end; i < sh.tail_start;) {
+    run.any = 0;
+    run.len = 0;
+    for (; pattern[i] != '*'; ++i, ++run.len) {
+      char c = pattern[i];
+      if (c == '?') run.any |= kOne << run.len;
+      if (c == '\\') c = pattern[++i];
+      run.bytes[run.len] = static_cast<unsigned char>(c);
+    }
+    ++i;  // the `*`
+    if (run.len == 0) continue;
+    t = find_plain_run(run, text, t, end);
+    if (t == npos) return false;
+  }
+  return true;
 }
 
 bool Pattern::matches(std::string_view text) const {
   if (first_byte_ >= 0 && !text.empty() && static_cast<unsigned char>(text[0]) != first_byte_) return false;
-  if (per_alternative_) return matches_each_alternative(text);
+  if (form_ == Form::Plain) return matches_plain(text);
+  if (form_ == Form::PerAlternative) return matches_each_alternative(text);
+  const ProgramShape& sh = shape_;
   const Program prog = program();
-  if (groups_.empty()) return match_runs(prog, text);
+  if (sh.groups == 0) return match_runs(prog, text);
   return prog.words == 1 ? step_one_word(prog, text) : step_positions(prog, text);
 }
 

@@ -47,6 +47,13 @@ struct Program {
 inline std::size_t byte_map_words(unsigned span) { return (std::size_t{span} + 7) / 8; }
 inline std::size_t words_for(std::uint32_t positions) { return (std::size_t{positions} + 63) / 64; }
 inline std::size_t literal_words(std::uint32_t positions) { return (std::size_t{positions} + 7) / 8; }
+inline std::size_t group_words(std::uint32_t groups) {
+  return (std::size_t{groups} * sizeof(Pattern::GroupLinks) + 7) / 8;
+}
+
+// The longest run between two stars that a plain pattern (see
+// Pattern::Form) holds; longer ones are compiled into positions.
+inline constexpr std::uint32_t kPlainRun = 64;
 
 // Short brace-free patterns against short texts skip compiling: read into
 // tokens on the stack and matched with one backtrack point (the latest `*`),
