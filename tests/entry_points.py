@@ -43,6 +43,11 @@ GOOD = {  # parameter -> a new value, with texts that only it holds
     "delta": lambda: 1, "notes": lambda: True,
 }
 
+WRONG = {  # kind -> a value of the wrong type, which a lax conversion might take
+    "text": lambda: b"x", "texts": lambda: "abc", "directives": lambda: [tw.parse("a:b"), "a:b"],
+    "set": lambda: ["allow"], "map": lambda: {"allow": 1.0}, "int": lambda: 1.0, "flag": lambda: 1,
+}
+
 
 def callable_for(entry):
     if entry == "Directive.matches":

@@ -12,6 +12,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from helpers import tarnwick
 from tarnwick import expand, sarif
 from tarnwick.baseline import findings, make_baseline
 
@@ -70,10 +71,6 @@ def test_a_baseline_drops_exactly_what_it_was_made_from(runs):
 # ------------------------------------------------------------------ the ratchet with real ruff
 
 RUFF = [sys.executable, "-m", *"ruff check --isolated --no-cache --select E,F --output-format sarif .".split()]
-
-
-def tarnwick(*args, cwd, stdin=b""):
-    return subprocess.run([sys.executable, "-m", "tarnwick", *args], input=stdin, capture_output=True, cwd=cwd)
 
 
 def test_baseline_ratchet_with_ruff(tmp_path):
