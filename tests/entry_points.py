@@ -1,20 +1,14 @@
-"""One table of every function and method that takes arguments, with a good
-value for each parameter: the argument-convention, hostile-object, leak and
-thread tests all walk it."""
+"""Every function and method that takes arguments, with a good value and a wrong one for each parameter:
+the argument-convention, hostile-object, leak and thread tests all walk this table."""
 
 from tarnwick import _tarnwick as tw
 
 PARAMS = {  # entry -> (required, keyword-only), in declaration order
-    "parse": (("spec",), ("actions",)),
-    "glob_match": (("pattern", "text"), ()),
-    "expand": (("value",), ("actions",)),
-    "expand_sourced": (("value",), ("actions",)),
+    "parse": (("spec",), ("actions",)), "glob_match": (("pattern", "text"), ()), "expand": (("value",), ("actions",)),
+    "expand_sourced": (("value",), ("actions",)), "lint_settings": (("directives",), ()),
     "lint_fold": (("current", "directives", "names"), ("qualifier", "scopes")),
-    "lint_settings": (("directives",), ()),
-    "Directive.matches": (("names",), ("qualifier", "scopes")),
-    "Ladder": (("levels",), ()),
-    "Ladder.position": (("level",), ()),
-    "Ladder.step": (("level", "delta"), ()),
+    "Directive.matches": (("names",), ("qualifier", "scopes")), "Ladder": (("levels",), ()),
+    "Ladder.position": (("level",), ()), "Ladder.step": (("level", "delta"), ()),
     "Ladder.fold": (("current", "directives", "names"), ("qualifier", "scopes", "steps", "drop", "notes")),
 }
 KIND = {

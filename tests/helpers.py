@@ -7,14 +7,12 @@ from hypothesis import strategies as st
 
 from tarnwick import _tarnwick as tw
 
-NO_COLON = "expected `ACTION:\u2026` (no `:` found)"
-EQ_BEFORE_COLON = "`=` appeared before the action `:`"
-EMPTY_ACTION = "empty action"
-EMPTY_KIND = "empty `<>` kind filter"
-EMPTY_NAME = "empty name pattern"
+NO_COLON, EQ_BEFORE_COLON = "expected `ACTION:\u2026` (no `:` found)", "`=` appeared before the action `:`"
+EMPTY_ACTION, EMPTY_KIND, EMPTY_NAME = "empty action", "empty `<>` kind filter", "empty name pattern"
 SEVERITY_TAIL = '; expected "error", "warning", or "info"'
 SEV = ["error", "warning", "info"]
 I32_MIN, I32_MAX = -(2**31), 2**31 - 1
+RUFF = [sys.executable, "-m", *"ruff check --isolated --no-cache --select E,F --output-format sarif .".split()]
 
 
 class Index:

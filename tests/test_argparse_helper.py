@@ -25,8 +25,7 @@ def test_files_and_inline_values_interleave(rules):
 
 
 @pytest.mark.parametrize(
-    ("value", "actions"),
-    [("@bad.txt", None), ("@missing.txt", None), ("deny:b", {"allow"}), ("@rules.txt", set())],
+    ("value", "actions"), [("@bad.txt", None), ("@missing.txt", None), ("deny:b", {"allow"}), ("@rules.txt", set())],
 )
 def test_directive_error_is_a_usage_error(rules, capsys, value, actions):
     with pytest.raises(DirectiveError) as expected:

@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 from helpers import tarnwick
-from tarnwick import Ladder, expand, glob_match, lint_fold
+from tarnwick import expand, glob_match, lint_fold
 
 RULES = """\
 # team policy
@@ -35,9 +35,8 @@ def tool(tmp_path):
 def test_help(tool, command):
     run = tool(*[command] if command else [], "--help")
     assert run.returncode == 0 and run.stdout.startswith(f"usage: tarnwick {command or ''}")
-    if command is None:
-        run = tool()
-        assert run.returncode == 2 and "required: COMMAND" in run.stderr
+    if command is None:  # no command at all is a usage error
+        assert (run := tool()).returncode == 2 and "required: COMMAND" in run.stderr
 
 
 def test_check_prints_directives_with_their_value(tool):
@@ -72,10 +71,9 @@ def test_check_json(tool):
     run = tool("check", "-D", "deny:<fn>foo*@src/*=legacy API", "-D", "@missing.txt", "rules.txt", "--json")
     assert run.returncode == 1 and run.stderr == ""
     good, bad, from_file = json.loads(run.stdout)["values"]
-    assert good["error"] is None and good["directives"] == [{
-        "text": "deny:<fn>foo*@src/*=legacy API", "action": "deny", "kind": "fn", "name": "foo*",
-        "path": "src/*", "note": "legacy API", "origin": None,
-    }]
+    assert good["error"] is None and good["directives"] == [{"text": "deny:<fn>foo*@src/*=legacy API", "action": "deny",
+                                                              "kind": "fn", "name": "foo*", "path": "src/*",
+                                                              "note": "legacy API", "origin": None}]
     assert bad["directives"] == [] and bad["error"].startswith("missing.txt: ")
     # a FILE argument is read as -D @FILE; each directive says where it came from
     assert from_file["value"] == "@rules.txt"
@@ -102,10 +100,8 @@ def test_explain_usage_errors_exit_2(tool, args, message):
 @pytest.mark.parametrize(
     ("severity", "names", "kind", "scopes"),
     [
-        ("warning", ["unused-import"], "py", ["tests/a.py"]),
-        ("Warning", ["unused-import"], None, ["tests/a.py"]),
-        ("error", ["line-too-long", "bare-except"], None, []),
-        ("info", ["unused-x"], "PY", ["src/x"]),
+        ("warning", ["unused-import"], "py", ["tests/a.py"]), ("Warning", ["unused-import"], None, ["tests/a.py"]),
+        ("error", ["line-too-long", "bare-except"], None, []), ("info", ["unused-x"], "PY", ["src/x"]),
     ],
 )
 def test_explain_agrees_with_lint_fold(tool, tmp_path, severity, names, kind, scopes):
@@ -129,20 +125,6 @@ def test_explain_agrees_with_lint_fold(tool, tmp_path, severity, names, kind, sc
         why_not = report["directives"][0]["why_not"]
         assert set(why_not) == {"kind", "path"} and why_not["kind"] == 'wants kind "py", target has kind "PY"'
     assert "setting: set:max-line=100\n  from rules.txt:7\n  action: a setting (set:KEY=VALUE); settings never take part" in human
-
-
-def test_explain_ladder(tool):
-    values = ["promote:*=up", "promote:*", "retract:x@src/*", "other:*=n"]
-    args = [a for v in values for a in ("-D", v)] + ["--ladder", "draft,review,final", "--level", "draft"]
-    args += ["--name", "x", "--scope", "src/a", "--step", "promote=1", "--step", "retract=-1", "--drop", "retract"]
-    report = json.loads(tool("explain", *args, "--json").stdout)
-    expected = Ladder(["draft", "review", "final"]).fold(
-        "draft", [d for v in values for d in expand(v)], ["x"], scopes=["src/a"],
-        steps={"promote": 1, "retract": -1}, drop={"retract"},
-    )
-    assert tuple(report["result"]) == expected == ("review", True, ["up", "n"])
-    assert [tuple(r["effect"].values()) for r in report["directives"]] == [
-        (1, False, "up"), (1, False, None), (-1, True, None), (0, False, "n")]
 
 
 @pytest.mark.parametrize(("pattern", "texts"), [("src/*", ["src/a/b", "Src/a", "src"]), ("[!a]?", ["ab", "bé", "é"])])

@@ -51,8 +51,7 @@ def test_an_inline_value_is_handed_to_the_parser_whole():
 
 
 @pytest.mark.parametrize("body, expected", [
-    ("# c\n\nallow:\n", "rules.txt:3: " + EMPTY_NAME),
-    ("  # x\n\t\n\u00a0\u3000\nallow:a\nallow:\n", "rules.txt:5: " + EMPTY_NAME),
+    ("# c\n\nallow:\n", "rules.txt:3: " + EMPTY_NAME), ("  # x\n\t\n\u00a0\u3000\nallow:a\nallow:\n", "rules.txt:5: " + EMPTY_NAME),
     ("# c\rallow:\nallow:\n", "rules.txt:2: " + EMPTY_NAME),  # lone CR is no break
     ("allow:a\n:x\nallow:\n=:\n", "rules.txt:2: " + EMPTY_ACTION),  # first bad line wins
     ("allow:a\nallow:<>b", "rules.txt:2: " + EMPTY_KIND),  # final line without LF
@@ -228,16 +227,10 @@ WORKERS = """
 results = []
 workers = [threading.Thread(target=lambda: results.append([str(d) for d in tw.expand(sys.argv[1])]))
            for _ in range(int(sys.argv[2]))]
-for w in workers:
-    w.start()
-gaps, last = [], time.monotonic()
-for _ in range(10):
-    time.sleep(0.05)
-    gaps.append(time.monotonic() - last)
-    last = time.monotonic()
-print(max(gaps), flush=True)
-for w in workers:
-    w.join()
+[w.start() for w in workers]
+gaps = [time.sleep(0.05) or time.monotonic() for _ in range(11)]
+print(max(b - a for a, b in zip(gaps, gaps[1:])), flush=True)
+[w.join() for w in workers]
 print(json.dumps(sorted(results)), flush=True)
 """
 DATA = "allow:a\ndeny:€\n".encode()  # written in two parts, the euro sign cut in two
@@ -307,9 +300,7 @@ def test_endless_and_huge_sources_are_refused(tmp_path):
     with child(DEVICES, cwd=tmp_path) as proc:
         out, grown_kb = json.loads(line_within(proc, 30))
     assert [message for message, _ in out] == [
-        "/dev/zero: not a regular file or pipe",
-        "/dev/urandom: not a regular file or pipe",
-        "zero.txt: not a regular file or pipe",
-        "huge.txt: larger than 1 GiB, the limit for a directive source",
+        "/dev/zero: not a regular file or pipe", "/dev/urandom: not a regular file or pipe",
+        "zero.txt: not a regular file or pipe", "huge.txt: larger than 1 GiB, the limit for a directive source",
     ]
     assert max(seconds for _, seconds in out) < 1 and grown_kb < 50_000

@@ -25,7 +25,6 @@ def test_module_surface():
         assert (fn.__name__, fn.__qualname__, fn.__module__) == (name, name, tw.__name__)
     err = tw.DirectiveError
     assert (err.__bases__, err.__module__, err.__qualname__) == ((ValueError,), "_tarnwick", "DirectiveError")
-    assert err.__doc__ == "A directive failed to parse, or a `@file` failed to load."
     assert set(vars(err)) <= {"__module__", "__doc__", "__weakref__", "__dict__"}
 
 
@@ -37,8 +36,7 @@ SIGNATURES = {
     "Ladder.fold": "($self, current, directives, names, *, qualifier=None, scopes=None, steps=None, drop=None, "
                    "notes=True)",
 }
-GETTERS_OF_DIRECTIVE = ["action", "kind", "name", "path", "note"]
-GETTERS = ["Directive." + n for n in GETTERS_OF_DIRECTIVE] + ["Ladder.levels"]
+GETTERS = ["Directive." + n for n in ("action", "kind", "name", "path", "note")] + ["Ladder.levels"]
 
 
 def _lookup(dotted):
@@ -54,14 +52,6 @@ def test_signatures_and_docstrings(dotted):
         assert str(inspect.signature(obj)) == text_sig.replace("($self, ", "(self, /, ")
     if dotted in FUNCTIONS:
         assert obj.__doc__.startswith(f"`{dotted}{text_sig}` →")
-
-
-def test_class_members_and_attribute_order():
-    public = lambda cls: {n for n in dir(cls) if not n.startswith("_")}  # noqa: E731
-    assert public(tw.Directive) == {"action", "kind", "name", "path", "note", "matches"}
-    assert public(tw.Ladder) == {"levels", "position", "step", "fold"}
-    assert [n for n in vars(tw.Directive) if n in public(tw.Directive) - {"matches"}] == GETTERS_OF_DIRECTIVE
-    assert all(inspect.isgetsetdescriptor(_lookup(dotted)) for dotted in GETTERS)
 
 
 @pytest.mark.parametrize("cls,instance", [(tw.Directive, tw.parse("allow:x")), (tw.Ladder, tw.Ladder(["a"]))])
@@ -119,10 +109,8 @@ def test_binding_errors(entry):
 
 @pytest.mark.parametrize("entry", ["Directive.matches", "Ladder.position", "Ladder.step", "Ladder.fold"])
 def test_unbound_method_on_wrong_object(entry):
-    cls_name, meth = entry.split(".")
-    wrong = tw.Ladder([]) if cls_name == "Directive" else tw.parse("allow:x")
     with pytest.raises(TypeError):
-        getattr(getattr(tw, cls_name), meth)(wrong, ["error"])
+        _lookup(entry)(tw.Ladder([]) if entry.startswith("Directive") else tw.parse("allow:x"), ["error"])
 
 
 @pytest.mark.parametrize("entry,param", ALL_PARAMS)
@@ -131,11 +119,8 @@ def test_wrong_type_is_typeerror_naming_the_parameter(entry, param):
         with pytest.raises(TypeError, match=f"'{param}'.*(Liar|not)"):
             invoke(entry, {param: bad})
     assert norm(invoke(entry, {param: ACCEPTED[KIND[param]](GOOD[param]())})) == norm(invoke(entry))
-
-
-@pytest.mark.parametrize("entry,param", [(e, p) for e, p in ALL_PARAMS if p not in REQUIRED and p != "notes"])
-def test_none_means_absent(entry, param):
-    assert norm(invoke(entry, {param: None})) == norm(invoke(entry, omit=(param,)))
+    if param not in REQUIRED and param != "notes":  # None means absent
+        assert norm(invoke(entry, {param: None})) == norm(invoke(entry, omit=(param,)))
 
 
 @pytest.mark.parametrize("call,exc,named", [

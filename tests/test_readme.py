@@ -16,14 +16,6 @@ PYTHON = [code for lang, code in BLOCKS if lang == "python"]
 CONSOLE = [code for lang, code in BLOCKS if lang == "console"]
 
 
-def test_readme_has_the_two_setup_commands():
-    setup = [code.strip() for lang, code in BLOCKS if lang == "sh"]
-    assert setup == [
-        "python3 -m pip install . && cd examples && python3 -m tarnwick check -D @lint-policy.txt",
-        'python3 -m pip install ".[test]" && cd tests && python3 -m pytest',
-    ]
-
-
 def test_python_examples(monkeypatch):
     assert len(PYTHON) >= 5
     monkeypatch.chdir(ROOT / "examples")

@@ -7,7 +7,6 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import tracemalloc
 import types
 
@@ -107,8 +106,8 @@ def test_hostile_objects(entry, param, action):
         assert norm(fn(**hostile)) == norm(expected)
 
 
-@pytest.mark.parametrize("lookup", ["replaces itself", "raises"])
-def test_numpy_bool_check_survives_a_lazy_numpy_proxy(monkeypatch, lookup):
+@pytest.mark.parametrize("raises", [False, True])
+def test_numpy_bool_check_survives_a_lazy_numpy_proxy(monkeypatch, raises):
     # The proxy replaces itself in sys.modules, dropping its last reference, mid-lookup.
     real = types.ModuleType("numpy")
     real.bool_ = type("bool_", (), {})
@@ -116,16 +115,12 @@ def test_numpy_bool_check_survives_a_lazy_numpy_proxy(monkeypatch, lookup):
     class LazyProxy(types.ModuleType):
         def __getattr__(self, name):
             sys.modules["numpy"] = real
-            if lookup == "raises":
-                raise AttributeError(name)
-            return getattr(real, name)
+            return getattr(real, "missing" if raises else name)
 
     for notes in (0, Liar()):
         monkeypatch.setitem(sys.modules, "numpy", LazyProxy("numpy"))
         with pytest.raises(TypeError, match="notes"):
             tw.Ladder(["a", "b"]).fold("a", [], ["x"], notes=notes)
-    with pytest.raises(TypeError, match="'spec' must be str, not Liar"):
-        tw.parse(Liar())
 
 
 # -- reference leaks and memory: every entry point, on success and on each kind of failure
@@ -171,13 +166,9 @@ def _leak_cases(tmp_dir):  # (label, callable, args, kwargs, expected exception 
 
 def _tracked(args, kwargs):
     """The arguments and their items, but not numbers, None and booleans, which everything shares."""
-    out = []
-    for obj in list(args) + list(kwargs.values()):
-        out.append(obj)
-        if isinstance(obj, (list, tuple, set, frozenset, dict)):
-            out.extend(obj)
-        if isinstance(obj, dict):
-            out.extend(obj.values())
+    out = [*args, *kwargs.values()]
+    out += [i for o in out if isinstance(o, (list, tuple, set, frozenset, dict)) for i in o]
+    out += [v for o in out if isinstance(o, dict) for v in o.values()]
     return [o for o in out if not isinstance(o, (int, float, type(None)))]
 
 
@@ -281,9 +272,7 @@ except ImportError as e:
     out = "ImportError: " + str(e)
 else:
     d = m.parse("deny:<fn>foo*@src/*=legacy API")
-    out = [[id(m.DirectiveError), id(m.Directive), id(m.Ladder)], str(d),
-           d.matches(["foo"], qualifier="fn", scopes=["src/a"]), m.glob_match("{a,b}*", "bcd"),
-           [str(x) for x in m.expand("@" + RULES)],
+    out = [[id(m.DirectiveError), id(m.Directive), id(m.Ladder)], str(d), [str(x) for x in m.expand("@" + RULES)],
            list(m.lint_fold("warning", [d, m.parse("escalate:foo=n")], ["foo"])), m.lint_settings([m.parse("set:k=v")]),
            list(m.Ladder(["a", "b"]).fold("a", [d], ["foo"], qualifier="fn", scopes=["src/x"], steps={"deny": 1}))]
     try:
@@ -296,10 +285,7 @@ with open(RESULT, "w") as f:
 
 
 def _run_interpreters(isolated, code):
-    try:
-        interpreters = __import__("_interpreters")
-    except ImportError:
-        interpreters = pytest.importorskip("_xxsubinterpreters")
+    interpreters = pytest.importorskip("_interpreters" if sys.version_info >= (3, 13) else "_xxsubinterpreters")
     if hasattr(interpreters, "new_config"):  # 3.13
         interp, run = interpreters.create("isolated" if isolated else "legacy"), interpreters.exec
     else:  # 3.12: create() makes an isolated interpreter by default
@@ -328,7 +314,7 @@ def test_subinterpreters(tmp_path, run, isolated):
         assert out.startswith("ImportError: ") and "subinterpreters" in out
     else:
         assert out == [[id(tw.DirectiveError), id(tw.Directive), id(tw.Ladder)], "deny:<fn>foo*@src/*=legacy API",
-                       True, True, ["suppress:a", "note:b=c"], ["error", False, ["n"]], [["k", "v"]],
+                       ["suppress:a", "note:b=c"], ["error", False, ["n"]], [["k", "v"]],
                        ["b", False, ["legacy API"]], True]
     assert str(tw.parse("a:b")) == "a:b"  # and the main interpreter carries on
 
@@ -348,19 +334,13 @@ def load():
         spec.loader.exec_module(modules[-1])
     except BaseException as e:
         errors.append(repr(e))
-def raised(m):
-    try:
-        m.parse("x")
-    except Exception as e:
-        return type(e)
 threads = [threading.Thread(target=load) for i in range(16)]
 [t.start() for t in threads], [t.join() for t in threads]
 import tarnwick._tarnwick as imported
 everyone = modules + [imported]
 print(json.dumps([errors, len({id(m) for m in everyone})] + [len(set(ids)) for ids in (
     [id(m.DirectiveError) for m in everyone], [id(m.Directive) for m in everyone],
-    [id(m.Ladder) for m in everyone], [id(type(m.parse("a:b"))) for m in everyone] + [id(imported.Directive)],
-    [id(raised(m)) for m in everyone] + [id(imported.DirectiveError)])]))
+    [id(m.Ladder) for m in everyone], [id(type(m.parse("a:b"))) for m in everyone] + [id(imported.Directive)])]))
 """
 
 
@@ -371,7 +351,7 @@ def test_first_use_race_at_import_yields_one_object_each(processes):
         proc = subprocess.run([sys.executable, "-c", IMPORT_RACE, tw.__file__], capture_output=True, text=True,
                               timeout=120, cwd=tempfile.gettempdir())
         assert proc.returncode == 0, proc.stderr
-        assert json.loads(proc.stdout) == [[], 17, 1, 1, 1, 1, 1]
+        assert json.loads(proc.stdout) == [[], 17, 1, 1, 1, 1]
 
 
 # -- huge and odd inputs

@@ -22,9 +22,7 @@ def mypy(tmp_path_factory):
     work = tmp_path_factory.mktemp("typing")
     copy = work / "path" / "tarnwick"
     copy.mkdir(parents=True)
-    for pattern in ("*.py", "*.pyi", "py.typed"):
-        for file in PACKAGE.glob(pattern):
-            shutil.copy(file, copy)
+    [shutil.copy(file, copy) for pattern in ("*.py", "*.pyi", "py.typed") for file in PACKAGE.glob(pattern)]
 
     env = {**os.environ, "MYPYPATH": str(copy.parent)}
     return lambda *args: subprocess.run([sys.executable, "-m", *args], cwd=work, env=env, capture_output=True,
