@@ -131,11 +131,9 @@ ITEM = st.one_of(  # (is a directive, line, blanks before, blanks after)
 def test_file_equals_parse_of_each_line(tmp_path, items, seps, last, bom):
     text = "".join(pre + line + post + (seps[i] if i + 1 < len(items) else last)
                    for i, (_, line, pre, post) in enumerate(items))
-    path = tmp_path / "gen.txt"
-    path.write_bytes((BOM if bom else b"") + text.encode())
-    got = tw.expand(f"@{path}")
-    assert all(type(d) is tw.Directive for d in got)
-    assert [(fields(d), str(d), repr(d)) for d in got] == [
+    (tmp_path / "gen.txt").write_bytes((BOM if bom else b"") + text.encode())
+    got = tw.expand(f"@{tmp_path / 'gen.txt'}")
+    assert all(type(d) is tw.Directive for d in got) and [(fields(d), str(d), repr(d)) for d in got] == [
         (fields(d), str(d), repr(d)) for ok, line, _, _ in items if ok for d in [tw.parse(line)]]
 
 

@@ -97,20 +97,15 @@ def _class(s: bytes, i: int):
 def _tokens(alt: bytes):
     out, i = [], 0
     while i < len(alt):
-        c = alt[i]
-        cls = _class(alt, i) if c == ord("[") else None
-        if c == ord("*"):
-            out.append(STAR)
-        elif c == ord("?"):
-            out.append(ALL)
-        elif c == ord("\\") and i + 1 < len(alt):
+        c, cls = alt[i], _class(alt, i) if alt[i] == ord("[") else None
+        if c == ord("\\") and i + 1 < len(alt):
             i += 1
             out.append(frozenset([alt[i]]))
         elif cls:
             out.append(cls[0])
             i = cls[1] - 1
         else:
-            out.append(frozenset([c]))
+            out.append({ord("*"): STAR, ord("?"): ALL}.get(c, frozenset([c])))
         i += 1
     return out
 
@@ -118,11 +113,8 @@ def _tokens(alt: bytes):
 def _match_alt(toks, text: bytes) -> bool:
     reach = {0}
     for tok in toks:
-        if tok is STAR:
-            reach = set(range(min(reach), len(text) + 1))
-        else:
-            reach = {t + 1 for t in reach if t < len(text) and text[t] in tok}
-        if not reach:
+        if not (reach := set(range(min(reach), len(text) + 1)) if tok is STAR else
+                {t + 1 for t in reach if t < len(text) and text[t] in tok}):
             return False
     return len(text) in reach
 

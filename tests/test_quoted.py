@@ -10,8 +10,7 @@ from helpers import SEVERITY_TAIL
 from tarnwick import _tarnwick as tw
 
 
-def refusal(token, actions=frozenset()):
-    """Message of the refused action for a directive with this action token."""
+def refusal(token, actions=frozenset()):  # the message refusing this action token
     with pytest.raises(tw.DirectiveError) as ei:
         tw.parse(token + ":x", actions=actions)
     assert ei.value.args == (str(ei.value),)

@@ -48,8 +48,7 @@ def _drop_earlier(values, order, param):
 
 
 ACTIONS = {  # what the hostile object does, once, halfway through
-    "raise": _raise,
-    "reenter": lambda ctx: invoke(ctx["entry"]),
+    "raise": _raise, "reenter": lambda ctx: invoke(ctx["entry"]),
     "drop": lambda ctx: _drop_earlier(ctx["values"], ctx["order"], ctx["param"]),
 }
 
