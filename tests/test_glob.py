@@ -21,7 +21,7 @@ CASES = [  # (pattern, texts that match, texts that do not)
     ("?", ["a", "\n", "\0"], ["", "\xe9"]),  # one byte, not one character
     ("????", ["\U0001f600"], ["abc"]), ("a\\", ["a\\"], ["a"]), ("[!a]", ["b", "/"], ["a", "\xe9", ""]),
     ("[]]", ["]"], ["[]]"]), ("[a-c-e]", ["b", "-", "e"], ["d"]), ("[^a]", ["^", "a"], ["b"]),
-    ("[abc", ["[abc"], ["a"]),
+    ("[abc", ["[abc"], ["a"]), ("x[ab]*[!c]", ["xad", "xbccd"], ["xac", "xcd"]),
 ]
 TAIL = "x" * 300_000  # 1024 alternatives around a long literal: pieces compiled once, not per alternative
 CUT = "{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]"  # a class cut by braces: in the `[` alternatives, one class
