@@ -1,20 +1,14 @@
-"""One table of every function and method that takes arguments, with a good
-value for each parameter: the argument-convention, hostile-object, leak and
-thread tests all walk it."""
+"""Every function and method that takes arguments, with a good value and a wrong one for each parameter:
+the argument-convention, hostile-object, leak and thread tests all walk this table."""
 
 from tarnwick import _tarnwick as tw
 
 PARAMS = {  # entry -> (required, keyword-only), in declaration order
-    "parse": (("spec",), ("actions",)),
-    "glob_match": (("pattern", "text"), ()),
-    "expand": (("value",), ("actions",)),
-    "expand_sourced": (("value",), ("actions",)),
+    "parse": (("spec",), ("actions",)), "glob_match": (("pattern", "text"), ()), "expand": (("value",), ("actions",)),
+    "expand_sourced": (("value",), ("actions",)), "lint_settings": (("directives",), ()),
     "lint_fold": (("current", "directives", "names"), ("qualifier", "scopes")),
-    "lint_settings": (("directives",), ()),
-    "Directive.matches": (("names",), ("qualifier", "scopes")),
-    "Ladder": (("levels",), ()),
-    "Ladder.position": (("level",), ()),
-    "Ladder.step": (("level", "delta"), ()),
+    "Directive.matches": (("names",), ("qualifier", "scopes")), "Ladder": (("levels",), ()),
+    "Ladder.position": (("level",), ()), "Ladder.step": (("level", "delta"), ()),
     "Ladder.fold": (("current", "directives", "names"), ("qualifier", "scopes", "steps", "drop", "notes")),
 }
 KIND = {
@@ -41,6 +35,11 @@ GOOD = {  # parameter -> a new value, with texts that only it holds
     "levels": lambda: [fresh("error"), fresh("warning")], "directives": lambda: [tw.parse(DIRECTIVE)],
     "actions": lambda: {fresh("note")}, "drop": lambda: {fresh("note")}, "steps": lambda: {fresh("note"): 1},
     "delta": lambda: 1, "notes": lambda: True,
+}
+
+WRONG = {  # kind -> a value of the wrong type, which a lax conversion might take
+    "text": lambda: b"x", "texts": lambda: "abc", "directives": lambda: [tw.parse("a:b"), "a:b"],
+    "set": lambda: ["allow"], "map": lambda: {"allow": 1.0}, "int": lambda: 1.0, "flag": lambda: 1,
 }
 
 
@@ -78,11 +77,5 @@ def norm(x):
     return x
 
 
-class Meta(type):
-    @property
-    def __name__(cls):
-        return 12345
-
-
-class Liar(metaclass=Meta):
-    """Its type's __name__ is not a str."""
+# Its type's __name__ is not a str.
+Liar = type("Meta", (type,), {"__name__": property(lambda cls: 12345)})("Liar", (), {})

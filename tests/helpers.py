@@ -1,40 +1,44 @@
 """Shared by the tests: messages, look-alike argument types, directive texts."""
 
+import subprocess
+import sys
+
 from hypothesis import strategies as st
 
 from tarnwick import _tarnwick as tw
 
-NO_COLON = "expected `ACTION:\u2026` (no `:` found)"
-EQ_BEFORE_COLON = "`=` appeared before the action `:`"
-EMPTY_ACTION = "empty action"
-EMPTY_KIND = "empty `<>` kind filter"
-EMPTY_NAME = "empty name pattern"
+NO_COLON, EQ_BEFORE_COLON = "expected `ACTION:\u2026` (no `:` found)", "`=` appeared before the action `:`"
+EMPTY_ACTION, EMPTY_KIND, EMPTY_NAME = "empty action", "empty `<>` kind filter", "empty name pattern"
 SEVERITY_TAIL = '; expected "error", "warning", or "info"'
 SEV = ["error", "warning", "info"]
 I32_MIN, I32_MAX = -(2**31), 2**31 - 1
+RUFF = [sys.executable, "-m", *"ruff check --isolated --no-cache --select E,F --output-format sarif .".split()]
 
 
 class Index:
-    """An integer only through ``__index__``."""
+    """An integer only through ``__index__``, which first runs `act`."""
 
-    def __init__(self, value):
-        self.value = value
+    def __init__(self, value, act=lambda: None):
+        self.value, self.act = value, act
 
     def __index__(self):
+        self.act()
         return self.value
 
 
-class Seq:
-    """A sequence (``__len__`` and ``__getitem__``) that is neither list nor tuple."""
+def tarnwick(*args, stdin=b"", cwd=None, **kw):
+    """The `tarnwick` command as a user runs it."""
+    return subprocess.run([sys.executable, "-m", "tarnwick", *args], input=stdin, capture_output=True, cwd=cwd, **kw)
 
-    def __init__(self, items):
-        self.items = list(items)
 
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
+def find(s, ch, start=0):
+    """The first `ch` at or after `start` that no backslash escapes, or -1."""
+    i = start
+    while i < len(s):
+        if s[i] == ch:
+            return i
+        i += 2 if s[i] == "\\" else 1
+    return -1
 
 
 def fields(d):
@@ -45,9 +49,7 @@ def parse_all(texts):
     return [tw.parse(t) for t in texts]
 
 
-def directive_texts(verbs):
-    """Directives `VERB:[<KIND>]NAME[@PATH][=NOTE]`, verbs drawn from a strategy, over a small
-    alphabet of names and paths."""
+def directive_texts(verbs):  # `VERB:[<KIND>]NAME[@PATH][=NOTE]` over a small alphabet
     return st.builds(
         "{}:{}{}{}{}".format,
         verbs,

@@ -3,7 +3,6 @@
 import json
 import shutil
 import subprocess
-import sys
 import tempfile
 from pathlib import Path
 from urllib.parse import quote
@@ -12,6 +11,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from helpers import RUFF, tarnwick
 from tarnwick import expand, sarif
 from tarnwick.baseline import findings, make_baseline
 
@@ -40,9 +40,8 @@ LOGS = st.lists(st.tuples(HOSTILE, RESULTS, st.integers(0, 5)), min_size=1, max_
 @settings(max_examples=300, deadline=None)
 @given(LOGS)
 def test_a_baseline_drops_exactly_what_it_was_made_from(runs):
-    """Made from the first results of each run and applied to all of them, a
-    baseline drops a result exactly when its tool and rule have a line for its
-    file, or a line without a file."""
+    # Made from the first results of each run and applied to all of them, a baseline drops a result exactly
+    # when its tool and rule have a line for its file, or a line without a file.
     made_from = {"version": "2.1.0", "runs": [{"tool": {"driver": {"name": t}}, "results": rs[:k]} for t, rs, k in runs]}
     log = {"version": "2.1.0", "runs": [{"tool": {"driver": {"name": t}}, "results": rs} for t, rs, _ in runs]}
     found = findings(made_from, ["/root"])
@@ -67,13 +66,6 @@ def test_a_baseline_drops_exactly_what_it_was_made_from(runs):
             assert dropped == expected, (r, made.lines)
 
 
-# ------------------------------------------------------------------ the ratchet with real ruff
-
-RUFF = [sys.executable, "-m", *"ruff check --isolated --no-cache --select E,F --output-format sarif .".split()]
-
-
-def tarnwick(*args, cwd, stdin=b""):
-    return subprocess.run([sys.executable, "-m", "tarnwick", *args], input=stdin, capture_output=True, cwd=cwd)
 
 
 def test_baseline_ratchet_with_ruff(tmp_path):

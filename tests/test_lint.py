@@ -8,8 +8,7 @@ from tarnwick import _tarnwick as tw
 STEP = {"suppress": 0, "deescalate": 1, "escalate": -1, "note": 0}
 
 
-def verb(d):
-    """The lint verb a directive's action spells: ASCII case and hyphens do not count."""
+def verb(d):  # ASCII case and hyphens do not count
     return d.action.lower().replace("-", "")
 
 
@@ -18,8 +17,7 @@ WORDS = ["suppress", "deescalate", "escalate", "note", "set", "settings", "setti
 
 
 @st.composite
-def tokens(draw):
-    """A verb or a near miss, in any ASCII case, with up to two stray hyphens."""
+def tokens(draw):  # a verb or a near miss, in any ASCII case, with up to two stray hyphens
     word = draw(st.sampled_from(WORDS))
     if draw(st.booleans()):
         word = "".join(c.upper() if draw(st.booleans()) else c for c in word)

@@ -19,10 +19,9 @@ def committed_copy_of_this_tree(dest):
     """A git repository holding this tree's files (committed or not, ignored ones left out) in one commit."""
     listed = subprocess.run(["git", "ls-files", "-z", "-co", "--exclude-standard"], cwd=ROOT, capture_output=True,
                             check=True).stdout.decode().split("\0")
-    for name in filter(None, listed):
-        if (ROOT / name).is_file():
-            (dest / name).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(ROOT / name, dest / name)
+    for name in filter(lambda n: n and (ROOT / n).is_file(), listed):
+        (dest / name).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(ROOT / name, dest / name)
     git("init", "-q", cwd=dest)
     git("add", "-A", cwd=dest)
     git("-c", "user.name=t", "-c", "user.email=t@t", "commit", "-qm", "tree", cwd=dest)
@@ -34,8 +33,7 @@ def test_hook_checks_directive_files(tmp_path):
     if shutil.which("git") is None:
         pytest.skip("git is not installed")
     repo, project = tmp_path / "tarnwick", tmp_path / "project"
-    repo.mkdir()
-    project.mkdir()
+    repo.mkdir(), project.mkdir()
     committed_copy_of_this_tree(repo)
     clone = tmp_path / "clone"
     git("clone", "-q", str(repo), str(clone), cwd=tmp_path)

@@ -1,29 +1,19 @@
-"""Every example in README.md runs: python blocks in order in one namespace,
-console blocks as commands whose output must match. Both run in examples/,
-where the README's first set-up command leaves the reader. The sh blocks are
-the set-up commands and are not run here."""
+"""Every example in README.md runs in examples/: python blocks in order in one namespace, console blocks
+as commands whose output must match. The sh blocks are the set-up commands and are not run."""
 
 import re
 import shlex
-import subprocess
-import sys
 from pathlib import Path
 
 import pytest
+
+from helpers import tarnwick
 
 ROOT = Path(__file__).resolve().parent.parent
 README = (ROOT / "README.md").read_text(encoding="utf-8")
 BLOCKS = re.findall(r"^```(\w+)\n(.*?)^```$", README, flags=re.M | re.S)
 PYTHON = [code for lang, code in BLOCKS if lang == "python"]
 CONSOLE = [code for lang, code in BLOCKS if lang == "console"]
-
-
-def test_readme_has_the_two_setup_commands():
-    setup = [code.strip() for lang, code in BLOCKS if lang == "sh"]
-    assert setup == [
-        "python3 -m pip install . && cd examples && python3 -m tarnwick check -D @lint-policy.txt",
-        'python3 -m pip install ".[test]" && cd tests && python3 -m pytest',
-    ]
 
 
 def test_python_examples(monkeypatch):
@@ -34,8 +24,7 @@ def test_python_examples(monkeypatch):
         exec(compile(code, f"README.md python block {number}", "exec"), namespace)
 
 
-def _sessions():
-    """(command, expected output) for every `$ tarnwick ...` line of the console blocks."""
+def _sessions():  # (command, expected output) for every `$ tarnwick ...` line
     for block in CONSOLE:
         for session in re.split(r"^(?=\$ )", block, flags=re.M):
             if session.strip():
@@ -47,11 +36,5 @@ def _sessions():
 def test_console_examples(command, expected):
     argv = shlex.split(command)
     assert argv[0] == "tarnwick"
-    run = subprocess.run(
-        [sys.executable, "-m", "tarnwick", *argv[1:]],
-        cwd=ROOT / "examples",
-        capture_output=True,
-        text=True,
-        encoding="utf-8",
-    )
+    run = tarnwick(*argv[1:], stdin=None, cwd=ROOT / "examples", encoding="utf-8")
     assert run.stdout + run.stderr == expected

@@ -1,39 +1,28 @@
-"""Reliability: hostile Python objects, reference leaks, threads, subinterpreters, concurrent
-imports and huge inputs. The hostile-object, leak and thread checks walk every entry point from the
-one table in entry_points.py. Long runs are marked ``slow``; ``-s`` shows the figures they print."""
+"""Hostile Python objects, reference leaks, threads, subinterpreters, concurrent imports and huge
+inputs; the first three walk every entry point from the table in entry_points.py."""
 import gc
 import json
 import os
 import subprocess
 import sys
 import tempfile
-import textwrap
 import threading
-import time
 import tracemalloc
 import types
 
 import pytest
 
-from entry_points import ALL_PARAMS, KIND, PARAMS, Liar, call_of, fresh, invoke, norm
-from helpers import fields
+from entry_points import ALL_PARAMS, KIND, PARAMS, WRONG, Liar, call_of, fresh, invoke, norm
+from helpers import Index, fields
 from tarnwick import _tarnwick as tw
 
-# Under scripts/sanitize, LeakSanitizer checks every allocation at exit, and
-# tracemalloc and RSS say nothing useful: ASan keeps freed memory in
-# quarantine, and CPython 3.11's tracemalloc leaks its own traceback records
-# (which LeakSanitizer would then report). Only reference counts are checked.
+# Under the sanitizers only reference counts are checked: ASan keeps freed memory in quarantine, and
+# CPython 3.11's tracemalloc leaks its own records, which LeakSanitizer would report.
 SANITIZED = bool(os.environ.get("TARNWICK_SANITIZED"))
 since_312 = pytest.mark.skipif(sys.version_info < (3, 12), reason="3.12+")
 
 
-def _report(what, **figures):
-    """Prints one line of figures (shown with ``pytest -s``)."""
-    print(f"\n[reliability] {what}: " + ", ".join(f"{k}={v}" for k, v in figures.items()))
-
-
 def _rss():
-    """The resident set size of this process, in bytes (Linux)."""
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
@@ -50,9 +39,7 @@ def _raise(ctx=None):
 
 
 def _drop_earlier(values, order, param):
-    """Empties every container given before `param` (and `param`'s own dict):
-    the texts and Directive objects in them were made for this call alone,
-    so only the binding still holds them."""
+    """Empties the containers given before `param`: only the binding still holds their items."""
     for p in order[: order.index(param) + 1]:
         v = values.get(p)
         if isinstance(v, (list, set, dict)) and (p != param or isinstance(v, dict)):
@@ -61,8 +48,7 @@ def _drop_earlier(values, order, param):
 
 
 ACTIONS = {  # what the hostile object does, once, halfway through
-    "raise": _raise,
-    "reenter": lambda ctx: invoke(ctx["entry"]),
+    "raise": _raise, "reenter": lambda ctx: invoke(ctx["entry"]),
     "drop": lambda ctx: _drop_earlier(ctx["values"], ctx["order"], ctx["param"]),
 }
 
@@ -78,9 +64,7 @@ def _plain_copy(v):
 
 
 class _Carrier:
-    """Iterates over fresh copies of its items, running the action after the
-    first (or before the only one); it empties itself first, so the copies
-    live only in the conversion."""
+    """Empties itself, then yields fresh copies of its items, running the action after the first."""
 
     def __init__(self, items, act):
         self._base.__init__(self, items)
@@ -95,35 +79,17 @@ class _Carrier:
             yield _copy(item)
 
 
-class HostileList(_Carrier, list):
-    _base = list
-
-
-class HostileSet(_Carrier, set):
-    _base = set
-
-
-class HostileIndex:
-    def __init__(self, value, act):
-        self.value, self.act = value, act
-
-    def __index__(self):
-        self.act()
-        return self.value
-
-
+HostileList = type("HostileList", (_Carrier, list), {"_base": list})
+HostileSet = type("HostileSet", (_Carrier, set), {"_base": set})
 CARRIERS = {  # kind -> how a good value carries an action into its conversion
-    "texts": HostileList, "directives": HostileList, "set": HostileSet, "int": HostileIndex,
-    "map": lambda good, act: {k: HostileIndex(v, act) for k, v in good.items()},
+    "texts": HostileList, "directives": HostileList, "set": HostileSet, "int": Index,
+    "map": lambda good, act: {k: Index(v, act) for k, v in good.items()},
 }
 HOSTILE = [(e, p, a) for e, p in ALL_PARAMS if KIND[p] in CARRIERS for a in ACTIONS]
 
 
 @pytest.mark.parametrize("entry,param,action", HOSTILE, ids=["-".join(c) for c in HOSTILE])
 def test_hostile_objects(entry, param, action):
-    """Python code run by an argument's conversion raises, re-enters the same
-    function, or drops the last reference to what earlier conversions took:
-    the call raises that code's exception or gives the plain result."""
     req, opt = PARAMS[entry]
     fn, _, plain = call_of(entry, keywords=True)
     if KIND[param] in ("texts", "directives"):  # two items: one is taken before the action runs
@@ -139,66 +105,26 @@ def test_hostile_objects(entry, param, action):
         assert norm(fn(**hostile)) == norm(expected)
 
 
-@pytest.mark.parametrize("lookup", ["replaces itself", "raises"])
-def test_numpy_bool_check_survives_a_lazy_numpy_proxy(monkeypatch, lookup):
-    """A lazy-import proxy in sys.modules["numpy"] that replaces itself (and
-    so drops its last reference) during the attribute lookup."""
+@pytest.mark.parametrize("raises", [False, True])
+def test_numpy_bool_check_survives_a_lazy_numpy_proxy(monkeypatch, raises):
+    # The proxy replaces itself in sys.modules, dropping its last reference, mid-lookup.
     real = types.ModuleType("numpy")
     real.bool_ = type("bool_", (), {})
 
     class LazyProxy(types.ModuleType):
         def __getattr__(self, name):
             sys.modules["numpy"] = real
-            if lookup == "raises":
-                raise AttributeError(name)
-            return getattr(real, name)
+            return getattr(real, "missing" if raises else name)
 
     for notes in (0, Liar()):
         monkeypatch.setitem(sys.modules, "numpy", LazyProxy("numpy"))
         with pytest.raises(TypeError, match="notes"):
             tw.Ladder(["a", "b"]).fold("a", [], ["x"], notes=notes)
-    with pytest.raises(TypeError, match="'spec' must be str, not Liar"):
-        tw.parse(Liar())
-
-
-class OddEqStr(str):
-    """A str whose comparisons lie."""
-
-    __eq__, __ne__, __hash__ = (lambda s, o: True), (lambda s, o: False), str.__hash__
-
-
-class RaisingEqStr(str):
-    def __eq__(self, other):
-        raise RuntimeError("__eq__ must not be called")
-
-    __hash__ = str.__hash__
-
-
-def test_str_subclass_with_odd_eq():
-    """Texts are compared by their UTF-8 bytes; a subclass's __eq__ and
-    __hash__ are never consulted."""
-    ladder = tw.Ladder([OddEqStr("a"), "b"])
-    assert ladder.levels == ["a", "b"] and type(ladder.levels[0]) is str
-    assert (ladder.position(OddEqStr("b")), ladder.position(OddEqStr("zzz"))) == (1, None)
-    assert ladder.step(RaisingEqStr("a"), 1) == "b"
-    with pytest.raises(tw.DirectiveError, match=r'unknown action "deny"'):
-        tw.parse("deny:x", actions={OddEqStr("allow")})
-    assert tw.parse(RaisingEqStr("allow:x"), actions={RaisingEqStr("allow")}).action == "allow"
-    d = tw.parse("up:<k>x@p")
-    assert d.matches([RaisingEqStr("x")], qualifier=RaisingEqStr("k"), scopes=[RaisingEqStr("p")])
-    assert not d.matches([OddEqStr("y")], qualifier=OddEqStr("k"), scopes=[OddEqStr("p")])
-    assert not d.matches(["x"], qualifier=OddEqStr("K"), scopes=["p"])
-    level, dropped, _ = ladder.fold(
-        "a", [d], ["x"], qualifier="k", scopes=["p"], steps={RaisingEqStr("up"): 1}, drop={OddEqStr("nope")}
-    )
-    assert (level, dropped) == ("b", False)
-    assert tw.lint_fold(OddEqStr("Error"), [], ["x"]) == ("error", False, [])
-    assert tw.glob_match(OddEqStr("a*"), RaisingEqStr("abc"))
 
 
 # -- reference leaks and memory: every entry point, on success and on each kind of failure
 
-RAISING = HostileIndex(1, _raise)
+RAISING = Index(1, _raise)
 FAILURES = {  # kind -> (label, bad value, exception), besides a wrong type
     # a lone surrogate at the start, inside and at the end of a text, and after a long ASCII run
     "text": [("surrogate", "\ud800x", UnicodeEncodeError)],
@@ -206,18 +132,19 @@ FAILURES = {  # kind -> (label, bad value, exception), besides a wrong type
     "set": [("surrogate", {"x" * 100 + "\udc80"}, UnicodeEncodeError)],
     "map": [("surrogate", {"\udc80": 1}, UnicodeEncodeError), ("overflow", {"note": -(2**40)}, OverflowError),
             ("__index__ raises", {"note": RAISING}, Hostile)],
-    "int": [("overflow", 2**31, OverflowError), ("__index__ raises", RAISING, Hostile)],
+    "int": [("overflow", 2**31, OverflowError), ("__index__ overflows", Index(-(2**31) - 1), OverflowError),
+            ("__index__ raises", RAISING, Hostile)],
 }
 
 
-def _leak_cases(tmp_dir):
-    """(label, callable, args, kwargs, expected exception or None)."""
+def _leak_cases(tmp_dir):  # (label, callable, args, kwargs, expected exception or None)
     cases = []
     for entry in PARAMS:
         cases += [(entry, *call_of(entry), None), (entry + " by keyword", *call_of(entry, keywords=True), None),
                   (entry + " unknown keyword", *call_of(entry, {"bogus": 1}), TypeError)]
     for entry, param in ALL_PARAMS:
-        for label, bad, exc in [("wrong type", Liar(), TypeError)] + FAILURES.get(KIND[param], []):
+        wrong = [("wrong type", WRONG[KIND[param]](), TypeError), ("liar", Liar(), TypeError)]
+        for label, bad, exc in wrong + FAILURES.get(KIND[param], []):
             cases.append((f"{entry} {param} {label}", *call_of(entry, {param: bad}), exc))
     bad = tmp_dir / "bad.txt"
     bad.write_text("allow:x\nallow:\n", encoding="utf-8")
@@ -237,16 +164,10 @@ def _leak_cases(tmp_dir):
 
 
 def _tracked(args, kwargs):
-    """The argument objects and their items, whose reference counts must not
-    change. Numbers, None and booleans are left out: the interpreter shares
-    them everywhere (and makes them immortal from 3.12 on)."""
-    out = []
-    for obj in list(args) + list(kwargs.values()):
-        out.append(obj)
-        if isinstance(obj, (list, tuple, set, frozenset, dict)):
-            out.extend(obj)
-        if isinstance(obj, dict):
-            out.extend(obj.values())
+    """The arguments and their items, but not numbers, None and booleans, which everything shares."""
+    out = [*args, *kwargs.values()]
+    out += [i for o in out if isinstance(o, (list, tuple, set, frozenset, dict)) for i in o]
+    out += [v for o in out if isinstance(o, dict) for v in o.values()]
     return [o for o in out if not isinstance(o, (int, float, type(None)))]
 
 
@@ -276,8 +197,7 @@ def _leak_check(case, n, check_rss):
     del tracked
     assert refs_after == refs_before, f"{label}: reference counts of the arguments changed"
     if tracemalloc.is_tracing() and traced_growth >= max(8192, n // 4):
-        # Below one byte per call: a leaked object per call costs dozens. The
-        # interpreter may grow a cache or a free list once; a leak grows again.
+        # A leaked object per call costs dozens of bytes; a cache or free list grows once, a leak again.
         again = tracemalloc.get_traced_memory()[0]
         _loop(fn, args, kwargs, exc, n)
         gc.collect()
@@ -285,7 +205,6 @@ def _leak_check(case, n, check_rss):
         assert traced_growth < max(8192, n // 4), f"{label}: traced memory grew by {traced_growth} bytes"
     if check_rss and not SANITIZED:
         assert rss_growth < 2 * 1024 * 1024, f"{label}: RSS grew by {rss_growth} bytes"
-    return traced_growth, rss_growth
 
 
 @pytest.fixture(scope="module")
@@ -295,23 +214,16 @@ def leak_cases(tmp_path_factory):
 
 @pytest.fixture
 def traced():
-    """tracemalloc on for the test (not under the sanitizers)."""
     start = not SANITIZED and not tracemalloc.is_tracing()
-    if start:
-        tracemalloc.start()
+    start and tracemalloc.start()
     yield
-    if start:
-        tracemalloc.stop()
+    start and tracemalloc.stop()
 
 
 @pytest.mark.parametrize("n", [2000, pytest.param(100_000, marks=pytest.mark.slow)])
 def test_no_leaks(leak_cases, traced, n):
-    """Every case n times: argument reference counts exact, traced memory (and RSS, on long runs) flat."""
-    start, rss_start = time.perf_counter(), _rss()
-    grown = [(*_leak_check(c, n, check_rss=n > 2000), c[0]) for c in leak_cases]
-    _report("leaks", cases=len(leak_cases), calls=len(leak_cases) * n, seconds=round(time.perf_counter() - start, 1),
-            worst_traced_growth=max((t, label) for t, _, label in grown),
-            worst_rss_growth=max((r, label) for _, r, label in grown), total_rss_growth=_rss() - rss_start)
+    for case in leak_cases:
+        _leak_check(case, n, check_rss=n > 2000)
 
 
 def test_leak_check_detects_a_leak(traced):
@@ -323,8 +235,8 @@ def test_leak_check_detects_a_leak(traced):
 # -- threads: every entry point from the table, eight threads switching as often as the interpreter allows
 
 
-@pytest.mark.parametrize("seconds", [0.3, pytest.param(4.0, marks=pytest.mark.slow)])
-def test_threads(leak_cases, seconds, nthreads=8):
+@pytest.mark.parametrize("rounds", [3, pytest.param(50, marks=pytest.mark.slow)])
+def test_threads(leak_cases, rounds, nthreads=8):
     def one(case):
         _, fn, args, kwargs, _ = case
         try:
@@ -332,39 +244,24 @@ def test_threads(leak_cases, seconds, nthreads=8):
         except Exception as e:  # noqa: BLE001 - compared below
             return type(e).__name__
 
-    expected = [one(c) for c in leak_cases]
-    barrier, calls, problems = threading.Barrier(nthreads), [0] * nthreads, []
-    deadline = time.monotonic() + seconds + 1
+    expected, barrier, got = [one(c) for c in leak_cases], threading.Barrier(nthreads), {}
 
-    def worker(t):
-        try:
-            barrier.wait()
-            for i in range(t, sys.maxsize, nthreads):
-                if time.monotonic() >= deadline:
-                    return
-                k = i % len(leak_cases)
-                if (got := one(leak_cases[k])) != expected[k]:
-                    return problems.append((leak_cases[k][0], got))
-                calls[t] += 1
-        except BaseException as e:  # noqa: BLE001 - reported below
-            problems.append((t, "exception", repr(e)))
+    def worker(t):  # each thread starts at a different case
+        barrier.wait()
+        got[t] = [one(leak_cases[(t + i) % len(leak_cases)]) for i in range(rounds * len(leak_cases))]
 
     old = sys.getswitchinterval()
     sys.setswitchinterval(1e-5)
     try:
         threads = [threading.Thread(target=worker, args=(t,)) for t in range(nthreads)]
-        for th in threads:
-            th.start()
-        for th in threads:
-            th.join()
+        [th.start() for th in threads], [th.join() for th in threads]
     finally:
         sys.setswitchinterval(old)
-    assert problems == [] and all(calls)
-    _report("threads", threads=nthreads, seconds=seconds, calls=sum(calls), mismatches=0)
+    for t in range(nthreads):
+        assert got[t] == [expected[(t + i) % len(expected)] for i in range(rounds * len(expected))]
 
 
-# -- subinterpreters: a legacy one (sharing the main GIL) loads the module and shares
-# the process's classes; one with its own GIL refuses the import.
+# -- subinterpreters: a legacy one shares the process's classes; one with its own GIL refuses the import
 
 SUBINTERP = """
 import json
@@ -374,9 +271,7 @@ except ImportError as e:
     out = "ImportError: " + str(e)
 else:
     d = m.parse("deny:<fn>foo*@src/*=legacy API")
-    out = [[id(m.DirectiveError), id(m.Directive), id(m.Ladder)], str(d),
-           d.matches(["foo"], qualifier="fn", scopes=["src/a"]), m.glob_match("{a,b}*", "bcd"),
-           [str(x) for x in m.expand("@" + RULES)],
+    out = [[id(m.DirectiveError), id(m.Directive), id(m.Ladder)], str(d), [str(x) for x in m.expand("@" + RULES)],
            list(m.lint_fold("warning", [d, m.parse("escalate:foo=n")], ["foo"])), m.lint_settings([m.parse("set:k=v")]),
            list(m.Ladder(["a", "b"]).fold("a", [d], ["foo"], qualifier="fn", scopes=["src/x"], steps={"deny": 1}))]
     try:
@@ -389,11 +284,7 @@ with open(RESULT, "w") as f:
 
 
 def _run_interpreters(isolated, code):
-    """The low-level interpreters module of 3.12 or 3.13."""
-    try:
-        interpreters = __import__("_interpreters")
-    except ImportError:
-        interpreters = pytest.importorskip("_xxsubinterpreters")
+    interpreters = pytest.importorskip("_interpreters" if sys.version_info >= (3, 13) else "_xxsubinterpreters")
     if hasattr(interpreters, "new_config"):  # 3.13
         interp, run = interpreters.create("isolated" if isolated else "legacy"), interpreters.exec
     else:  # 3.12: create() makes an isolated interpreter by default
@@ -422,107 +313,66 @@ def test_subinterpreters(tmp_path, run, isolated):
         assert out.startswith("ImportError: ") and "subinterpreters" in out
     else:
         assert out == [[id(tw.DirectiveError), id(tw.Directive), id(tw.Ladder)], "deny:<fn>foo*@src/*=legacy API",
-                       True, True, ["suppress:a", "note:b=c"], ["error", False, ["n"]], [["k", "v"]],
+                       ["suppress:a", "note:b=c"], ["error", False, ["n"]], [["k", "v"]],
                        ["b", False, ["legacy API"]], True]
     assert str(tw.parse("a:b")) == "a:b"  # and the main interpreter carries on
 
 
 # -- the classes are created once per process, even when 16 threads race to import the module first
 
-IMPORT_RACE = textwrap.dedent(
-    """
-    import importlib.machinery, importlib.util, json, sys, threading
-
-    path, n, modules, errors = sys.argv[1], 16, [], []
-    sys.setswitchinterval(1e-6)
-    barrier = threading.Barrier(n)
-
-    def load():
-        try:
-            loader = importlib.machinery.ExtensionFileLoader("_tarnwick", path)
-            spec = importlib.util.spec_from_file_location("_tarnwick", path, loader=loader)
-            barrier.wait()
-            module = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(module)
-            modules.append(module)
-        except BaseException as e:
-            errors.append(repr(e))
-
-    def raised(m):
-        try:
-            m.parse("x")
-        except Exception as e:
-            return type(e)
-
-    threads = [threading.Thread(target=load) for i in range(n)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    import tarnwick._tarnwick as imported
-    everyone = modules + [imported]
-    print(json.dumps([errors, len({id(m) for m in everyone})] + [len(set(ids)) for ids in (
-        [id(m.DirectiveError) for m in everyone], [id(m.Directive) for m in everyone],
-        [id(m.Ladder) for m in everyone], [id(type(m.parse("a:b"))) for m in everyone] + [id(imported.Directive)],
-        [id(raised(m)) for m in everyone] + [id(imported.DirectiveError)])]))
-    """
-)
+IMPORT_RACE = """
+import importlib.machinery, importlib.util, json, sys, threading
+path, modules, errors, barrier = sys.argv[1], [], [], threading.Barrier(16)
+sys.setswitchinterval(1e-6)
+def load():
+    try:
+        loader = importlib.machinery.ExtensionFileLoader("_tarnwick", path)
+        spec = importlib.util.spec_from_file_location("_tarnwick", path, loader=loader)
+        barrier.wait()
+        modules.append(importlib.util.module_from_spec(spec))
+        spec.loader.exec_module(modules[-1])
+    except BaseException as e:
+        errors.append(repr(e))
+threads = [threading.Thread(target=load) for i in range(16)]
+[t.start() for t in threads], [t.join() for t in threads]
+import tarnwick._tarnwick as imported
+everyone = modules + [imported]
+print(json.dumps([errors, len({id(m) for m in everyone})] + [len(set(ids)) for ids in (
+    [id(m.DirectiveError) for m in everyone], [id(m.Directive) for m in everyone],
+    [id(m.Ladder) for m in everyone], [id(type(m.parse("a:b"))) for m in everyone] + [id(imported.Directive)])]))
+"""
 
 
 @pytest.mark.parametrize("processes", [2, pytest.param(20, marks=pytest.mark.slow)])
 def test_first_use_race_at_import_yields_one_object_each(processes):
-    """Loads the extension from 16 threads at once in a fresh process, where
-    nothing has created the classes yet: each thread gets a module object of
-    its own from the same definition, all sharing the same class objects."""
+    # 17 module objects from one definition, all sharing one set of classes
     for _ in range(processes):
         proc = subprocess.run([sys.executable, "-c", IMPORT_RACE, tw.__file__], capture_output=True, text=True,
                               timeout=120, cwd=tempfile.gettempdir())
         assert proc.returncode == 0, proc.stderr
-        assert json.loads(proc.stdout) == [[], 17, 1, 1, 1, 1, 1]
+        assert json.loads(proc.stdout) == [[], 17, 1, 1, 1, 1]
 
 
 # -- huge and odd inputs
 
-MB = 1024 * 1024
-SIZES = [pytest.param(MB, id="1MB"), pytest.param(10 * MB, id="10MB", marks=pytest.mark.slow)]
-
-
-def _timed(fn, *args):
-    start = time.perf_counter()
-    return fn(*args), round(time.perf_counter() - start, 4)
-
-
-@pytest.mark.parametrize("size", SIZES)
+@pytest.mark.parametrize("size", [2**20, pytest.param(10 * 2**20, marks=pytest.mark.slow)])
 def test_huge_directive_text(size):
     name = "n" * size
-    d, seconds = _timed(tw.parse, f"  act : <k>{name} @ {'p' * size} = {'note ' * (size // 5)}")
+    d = tw.parse(f"  act : <k>{name} @ {'p' * size} = {'note ' * (size // 5)}")
     assert fields(d) == ("act", "k", name, "p" * size, " " + "note " * (size // 5))
     assert d.matches([name], qualifier="k", scopes=["p" * size])
-    timings = {"parse": seconds}
-    # every byte escaped, a long run of blanks, an unclosed kind
-    for label, text, expect in [
-        ("escapes", "a:" + "\\:" * (size // 2), lambda d: d.name == "\\:" * (size // 2)),
-        ("blanks", " " * size + "a:b" + "\u3000" * (size // 3), lambda d: (d.action, d.name) == ("a", "b")),
-        ("unclosed kind", "a:<" + "k" * size, lambda d: d.kind is None and len(d.name) == size + 1),
-    ]:
-        d, timings[label] = _timed(tw.parse, text)
-        assert expect(d), label
+    assert tw.parse("a:" + "\\:" * (size // 2)).name == "\\:" * (size // 2)
+    assert fields(tw.parse(" " * size + "a:b" + "\u3000" * (size // 3)))[:3] == ("a", None, "b")
+    assert len(tw.parse("a:<" + "k" * size).name) == size + 1  # an unclosed kind is part of the name
     with pytest.raises(tw.DirectiveError, match="no `:` found"):
         tw.parse("x" * size)
-    _report(f"parse of a {size // MB} MB directive", **timings)
 
 
-def test_nul_characters(tmp_path):
+def test_nul_characters(tmp_path):  # text like any other, in memory and in a file
     d = tw.parse("de\0ny:<k\0ind>na\0me*@pa\0th=no\0te")
-    assert fields(d) == ("de\0ny", "k\0ind", "na\0me*", "pa\0th", "no\0te")
-    assert str(d) == "de\0ny:<k\0ind>na\0me*@pa\0th=no\0te"
+    assert (fields(d), str(d)) == (("de\0ny", "k\0ind", "na\0me*", "pa\0th", "no\0te"), "de\0ny:<k\0ind>na\0me*@pa\0th=no\0te")
     assert d.matches(["na\0me-x"], qualifier="k\0ind", scopes=["pa\0th"])
     assert not d.matches(["na"], qualifier="k\0ind", scopes=["pa\0th"])
-    assert tw.glob_match("a\0*", "a\0bc") and not tw.glob_match("a\0", "a")
     assert tw.Ladder(["a\0", "a"]).position("a") == 1
-    # NUL inside a file is text like any other; in its name it is refused
     (tmp_path / "rules.txt").write_bytes(b"a\0:b\0@c\0=d\0\n")
     assert [fields(d) for d in tw.expand(f"@{tmp_path / 'rules.txt'}")] == [("a\0", None, "b\0", "c\0", "d\0")]
-    with pytest.raises(tw.DirectiveError) as ei:
-        tw.expand(f"@{tmp_path}/rules.txt\0.txt")
-    assert ei.value.args[0] == f"{tmp_path}/rules.txt\0.txt: file name contained an unexpected NUL byte"

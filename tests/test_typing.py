@@ -1,5 +1,4 @@
-"""The stubs match the compiled module, and typed code using the package passes
-`mypy --strict`. Skipped where mypy is not installed."""
+"""The stubs match the compiled module, and typed code using the package passes `mypy --strict`."""
 
 import os
 import shutil
@@ -17,27 +16,17 @@ EXAMPLE = Path(__file__).resolve().parent.parent / "examples" / "typed_usage.py"
 
 @pytest.fixture(scope="module")
 def mypy(tmp_path_factory):
-    """Runs a mypy tool on a copy of the installed package's Python files and stubs (without the compiled
-    module), found through MYPYPATH and outside the source tree: the same files whether the package is
-    installed normally or in editable mode. The runtime side of stubtest imports the installed module."""
+    # A copy of the package's Python files and stubs, found through MYPYPATH: the same files whether the
+    # package is installed normally or in editable mode.
     pytest.importorskip("mypy")
     work = tmp_path_factory.mktemp("typing")
     copy = work / "path" / "tarnwick"
     copy.mkdir(parents=True)
-    for pattern in ("*.py", "*.pyi", "py.typed"):
-        for file in PACKAGE.glob(pattern):
-            shutil.copy(file, copy)
+    [shutil.copy(file, copy) for pattern in ("*.py", "*.pyi", "py.typed") for file in PACKAGE.glob(pattern)]
 
-    def run(*args):
-        return subprocess.run(
-            [sys.executable, "-m", *args],
-            cwd=work,
-            env={**os.environ, "MYPYPATH": str(copy.parent)},
-            capture_output=True,
-            text=True,
-        )
-
-    return run
+    env = {**os.environ, "MYPYPATH": str(copy.parent)}
+    return lambda *args: subprocess.run([sys.executable, "-m", *args], cwd=work, env=env, capture_output=True,
+                                        text=True)
 
 
 def test_stubs_ship_and_match_the_module(mypy):
