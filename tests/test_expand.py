@@ -259,7 +259,8 @@ def test_other_threads_run_while_a_source_blocks(fifo, blocked_in):
 @needs_fifo
 @pytest.mark.parametrize("blocked_in", ["open", "read"])
 def test_ctrl_c_ends_a_blocked_read(fifo, blocked_in):
-    with child('print("ready", flush=True)\ntry:\n    tw.expand(sys.argv[1])\nexcept KeyboardInterrupt:\n'
+    # A child started from a background job inherits SIGINT ignored: take Python's handler back.
+    with child('signal.signal(signal.SIGINT, signal.default_int_handler)\nprint("ready", flush=True)\ntry:\n    tw.expand(sys.argv[1])\nexcept KeyboardInterrupt:\n'
                '    print("KeyboardInterrupt", flush=True)\n', f"@{fifo}",
                keep_open=os.open(fifo, os.O_RDWR) if blocked_in == "read" else None) as proc:
         assert line_within(proc, 10) == "ready"
