@@ -7,9 +7,8 @@
 // property on a metaclass, a finalizer run by a decref or by the garbage
 // collection that any new list or tuple may start, and a signal handler or
 // another thread while `expand` waits for input without the interpreter
-// lock. That code may drop the
-// last reference to anything and may return anything. So, in every entry
-// point:
+// lock. That code may drop the last reference to anything and may return
+// anything. So, in every entry point:
 //   - nothing borrowed is used after such a call: every object the call
 //     touches afterwards (each argument, each item taken from one) is owned
 //     by its Call, in one list released when the call ends. The one
