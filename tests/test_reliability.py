@@ -376,3 +376,23 @@ def test_nul_characters(tmp_path):  # text like any other, in memory and in a fi
     assert tw.Ladder(["a\0", "a"]).position("a") == 1
     (tmp_path / "rules.txt").write_bytes(b"a\0:b\0@c\0=d\0\n")
     assert [fields(d) for d in tw.expand(f"@{tmp_path / 'rules.txt'}")] == [("a\0", None, "b\0", "c\0", "d\0")]
+
+
+HALF_BUILT = """
+import gc
+from tarnwick import _tarnwick as tw
+ds = [tw.parse(f"set:k{i}=v") for i in range(200)]
+def look(phase, _):
+    if phase == "start":
+        [list(o) for o in gc.get_objects() if type(o) is list and len(o) == 200 and o is not ds]
+gc.callbacks.append(look)
+gc.set_threshold(1, 1, 1)
+print(all(len(tw.lint_settings(ds)) == 200 for _ in range(50)))
+"""
+
+
+def test_results_are_never_seen_half_built():
+    # A garbage collection started while a result list is filled runs callbacks
+    # that can reach the list: it must never hold a missing item.
+    run = subprocess.run([sys.executable, "-c", HALF_BUILT], capture_output=True, text=True, timeout=120)
+    assert (run.returncode, run.stdout) == (0, "True\n"), run.stderr

@@ -16,14 +16,17 @@ inline PyObject* new_str(std::string_view text) {
 }
 
 // A new list of `n` items, item i made by `make(i)` (a new reference or null).
+// Items are appended to a list that starts empty, never set into empty
+// slots: making an item may start a garbage collection, whose callbacks and
+// finalizers can reach the list (gc.get_objects()) and must never find a
+// missing item.
 template <class Make>
 PyObject* new_list(std::size_t n, Make make) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+  Ref list(PyList_New(0));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < n; ++i) {
-    PyObject* item = make(i);
-    if (item == nullptr) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+    Ref item(make(i));
+    if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
   }
   return list.release();
 }
