@@ -67,7 +67,7 @@ class ResultList final : public source::DirectiveSink {
       Ref where(origins_.make(origin));
       item = Ref(where ? PyTuple_Pack(2, item.get(), where.get()) : nullptr);
     }
-    python_error_ = !item || PyList_Append(list_, item.get()) < 0;
+    python_error_ = !item || PyList_Append(list_, item.get()) < 0 || !signals_handled();
     return !python_error_;
   }
 
@@ -75,12 +75,17 @@ class ResultList final : public source::DirectiveSink {
   const std::optional<std::string>& refused() const { return refused_; }
 
  private:
+  // A file of millions of short lines parses for seconds: Ctrl-C must be
+  // heard meanwhile, not only while the source is read.
+  bool signals_handled() { return (++count_ % 4096) != 0 || PyErr_CheckSignals() == 0; }
+
   PyObject* list_;
   const Call::TextSet& allowed_;
   bool with_origins_;
   OriginMaker origins_;
   std::optional<std::string> refused_;
   bool python_error_ = false;
+  std::size_t count_ = 0;
 };
 
 PyObject* expand_list(Call& call, bool with_origins) {
