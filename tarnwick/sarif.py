@@ -305,7 +305,7 @@ def recorded_level(result: Obj) -> str | None:
     props = result.get("properties")
     record = props.get(OWN) if isinstance(props, dict) else None
     level = record.get("originalLevel") if isinstance(record, dict) else None
-    return level if level in SEVERITY_OF_LEVEL else None
+    return level if isinstance(level, str) and level in SEVERITY_OF_LEVEL else None
 
 
 def _remove_own_suppression(result: Obj) -> None:

@@ -45,9 +45,16 @@ class NumberText:
 
 def _float(text: str) -> float | NumberText:
     value = float(text)
-    if math.isfinite(value) and (repr(value) == text or Decimal(repr(value)) == Decimal(text)):
+    if math.isfinite(value) and (repr(value) == text or _same_value(repr(value), text)):
         return value
     return NumberText(text)
+
+
+def _same_value(shortest: str, text: str) -> bool:
+    try:
+        return Decimal(shortest) == Decimal(text)
+    except ArithmeticError:  # an exponent past what Decimal holds: keep the text
+        return False
 
 
 def _int(text: str) -> int | NumberText:

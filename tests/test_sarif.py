@@ -205,6 +205,8 @@ SUPPRESSED_R1 = b'"suppressions":[{"kind":"external","justification":"x","proper
          b'"ruleId":"R\\ud800","message":{"text":"\\udc80 \\u00e9"},"properties":{"tarnwick":{"originalLevel":"warning",'
          b'"notes":["x"]}},"level":"warning",' + SUPPRESSED_R1),
         (raw('{"ruleId": "R1"}').replace(b'"t"', b'"t\\udc80"'), ["-D", "suppress:<t\ufffd>R1=x"], 0, SUPPRESSED_R1),
+        (raw('{"ruleId": "R1", "properties": {"tarnwick": {"originalLevel": []}}, "x": 1e-99999999999999999999}'),
+         ["-D", "note:R1=x"], 0, b'"x":1e-99999999999999999999'),
         (encoded(result(uri="file://[oops/a.py")), ["-D", "note:*@*oops/a.py=x"], 0, b'"notes":["x"]'),
         (encoded({"ruleId": "R1", "locations": [{"physicalLocation": {"artifactLocation": {"index": 0}}}]},
                  run={"artifacts": ["not an object", {"location": "nor this"}]}), ["-D", "note:R1=x"], 0, b'"notes":["x"]'),
