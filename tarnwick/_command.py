@@ -19,6 +19,7 @@ values, output, and the one exit path.
 from __future__ import annotations
 
 import argparse
+import errno
 import gc
 import json
 import os
@@ -227,6 +228,18 @@ def read_input(name: str) -> bytes:
 # ---------------------------------------------------------------- output
 
 
+def write_stdout(data: bytes) -> None:
+    """Write *data* to standard output whole. A pipe whose reader stops may
+    take only part of a large write without an error; the next write then
+    fails, which is the failure the exit path reports."""
+    view = memoryview(data)
+    while view:
+        written = sys.stdout.buffer.write(view)
+        if not written:
+            raise BrokenPipeError(errno.EPIPE, "standard output took no more")
+        view = view[written:]
+
+
 def print_json(data: Any) -> None:
     """Write *data* to stdout as indented JSON (non-ASCII kept as is)."""
     json.dump(data, sys.stdout, indent=2, ensure_ascii=False)
@@ -287,7 +300,12 @@ def directive_json(directive: Directive, origin: Origin) -> dict[str, Any]:
 
 
 def use_utf8_streams() -> None:
-    """Write UTF-8, as every input of tarnwick is, whatever the locale says."""
+    """Write UTF-8, as every input of tarnwick is, whatever the locale says.
+
+    With standard error closed, messages go nowhere: ``print(file=None)``
+    would otherwise write them into standard output, into the log."""
+    if sys.stderr is None:
+        sys.stderr = open(os.devnull, "w", encoding="utf-8")
     for stream in (sys.stdout, sys.stderr):
         reconfigure = getattr(stream, "reconfigure", None)
         if reconfigure is not None:

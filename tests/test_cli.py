@@ -1,6 +1,7 @@
 """The `tarnwick` command, driven as a subprocess the way a user runs it."""
 
 import json
+import shlex
 import os
 import shutil
 import subprocess
@@ -157,6 +158,18 @@ def test_output_that_cannot_be_written_is_one_line_and_never_success(tmp_path, a
                                         (full, 2, "writing standard output: No space left on device")]:
             run = subprocess.run(command, cwd=tmp_path, stdout=stdout, stderr=subprocess.PIPE, text=True)
             assert (run.returncode, run.stderr) == (status, f"tarnwick {args[0]}: error: {message}\n")
+
+
+def test_a_reader_that_stops_early_and_a_closed_stderr(tmp_path):
+    log = {"version": "2.1.0", "runs": [{"tool": {"driver": {"name": "t"}}, "results": [{"ruleId": "x"}] * 50_000}]}
+    (tmp_path / "log.sarif").write_text(json.dumps(log), encoding="utf-8")
+    sarif = f"{shlex.quote(sys.executable)} -m tarnwick sarif log.sarif"
+    # a pipe may take part of a large write before its reader goes: still a failure
+    cut = subprocess.run(["bash", "-c", sarif + ' | head -c1 >/dev/null; exit "${PIPESTATUS[0]}"'], cwd=tmp_path)
+    assert cut.returncode == 141
+    # with stderr closed, the summary must not end up in the log on stdout
+    run = subprocess.run(["bash", "-c", sarif + " 2>&-"], cwd=tmp_path, capture_output=True)
+    assert run.returncode == 0 and len(json.loads(run.stdout)["runs"][0]["results"]) == 50_000
 
 
 @pytest.mark.parametrize(

@@ -16,6 +16,7 @@ from tarnwick._command import (
     plural,
     read_input,
     shown_name,
+    write_stdout,
 )
 from tarnwick.baseline import Baseline, findings, make_baseline
 from tarnwick.sarif import SarifError, load_log
@@ -54,7 +55,7 @@ def run(args: argparse.Namespace) -> int:
         raise CommandError(f"{source}: {exc}") from None
     made = make_baseline(found)
     out = "\n".join([*_header(source, made), *made.lines]) + "\n"
-    sys.stdout.buffer.write(out.encode("utf-8"))
+    write_stdout(out.encode("utf-8"))
     for (tool, rule, file), count in made.left_out:
         where = "" if file is None else f" in {file!r}"
         print(

@@ -21,6 +21,7 @@ from tarnwick._command import (
     shown_name,
     sourced_directives,
     usage_error,
+    write_stdout,
 )
 from tarnwick._lint_verbs import SETTINGS, lint_verb
 from tarnwick.sarif import Fold, SarifError, dump_log, fold_log, gate, load_log
@@ -85,7 +86,7 @@ def run(args: argparse.Namespace) -> int:
             out = dump_log(log)
     except SarifError as exc:
         raise CommandError(f"{shown_name(args.log)}: {exc}") from None
-    sys.stdout.buffer.write(out)
+    write_stdout(out)
     sys.stdout.flush()
     status = gate(fold.severities, args.fail_on)
     unused = [] if args.unused == "ignore" else _unused(sourced, fold)
