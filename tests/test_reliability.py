@@ -329,8 +329,9 @@ def load():
         loader = importlib.machinery.ExtensionFileLoader("_tarnwick", path)
         spec = importlib.util.spec_from_file_location("_tarnwick", path, loader=loader)
         barrier.wait()
-        modules.append(importlib.util.module_from_spec(spec))
-        spec.loader.exec_module(modules[-1])
+        module = importlib.util.module_from_spec(spec)
+        modules.append(module)
+        spec.loader.exec_module(module)
     except BaseException as e:
         errors.append(repr(e))
 threads = [threading.Thread(target=load) for i in range(16)]
