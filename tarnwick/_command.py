@@ -30,6 +30,10 @@ from typing import Any, NoReturn
 
 from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
 from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced, parse
+from tarnwick._text import one_line as one_line
+from tarnwick._text import plural as plural
+from tarnwick._text import quoted as quoted
+from tarnwick._text import shown as shown
 
 EXIT_USAGE = 2  # also: a bad input file and failures reading or writing
 EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
@@ -244,42 +248,6 @@ def print_json(data: Any) -> None:
     """Write *data* to stdout as indented JSON (non-ASCII kept as is)."""
     json.dump(data, sys.stdout, indent=2, ensure_ascii=False)
     sys.stdout.write("\n")
-
-
-def quoted(value: str) -> str:
-    """*value* in the quoted form of the module's messages (``"a\\u{1b}b"``).
-
-    The module shows a text in that form only inside messages, and a refused
-    action lists the allowed ones in it, so one allowed action gives exactly it."""
-    token = "b" if value == "a" else "a"
-    try:
-        parse(f"{token}:x", actions=frozenset([value]))
-    except DirectiveError as exc:
-        return str(exc).split("; allowed: [", 1)[1][:-1]
-    raise AssertionError("unreachable: the token is never the allowed action")
-
-
-def shown(value: str) -> str:
-    """*value* for text output: as it is when every character prints as itself,
-    else quoted, so that a rules file cannot move the cursor, rewrite a line of a
-    terminal or CI log, or reorder text (a shown text never starts with ``"``)."""
-    return value if value.isprintable() and not value.startswith('"') else quoted(value)
-
-
-def plural(n: int, word: str) -> str:
-    """``"1 finding"``, ``"2 findings"``, ``"1,000 findings"``."""
-    return f"{n:,} {word}{'' if n == 1 else 's'}"
-
-
-def one_line(message: str) -> str:
-    """*message* with every character that does not print as itself (a line
-    break, a control character) written as the quoted form writes it."""
-    if message.isprintable():
-        return message
-    return "".join(
-        c if c.isprintable() else f"\\u{{{ord(c):x}}}" if "\ud800" <= c <= "\udfff" else quoted(c)[1:-1]
-        for c in message
-    )
 
 
 def directive_json(directive: Directive, origin: Origin) -> dict[str, Any]:

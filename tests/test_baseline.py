@@ -13,7 +13,7 @@ from hypothesis import strategies as st
 
 from helpers import RUFF, tarnwick
 from tarnwick import expand, sarif
-from tarnwick.baseline import findings, make_baseline
+from tarnwick.sarif.baseline import findings, make_baseline
 
 SARIF = Path(__file__).parent / "data" / "sarif"
 

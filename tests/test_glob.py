@@ -6,7 +6,7 @@ from hypothesis import strategies as st
 
 from helpers import find
 from tarnwick import _tarnwick as tw
-from tarnwick.sarif_index import literal_text
+from tarnwick.sarif.index import literal_text
 
 ELEVEN, TEN = "{a,b}" * 11, "{a,b}" * 10
 

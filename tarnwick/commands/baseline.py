@@ -18,8 +18,8 @@ from tarnwick._command import (
     shown_name,
     write_stdout,
 )
-from tarnwick.baseline import Baseline, findings, make_baseline
 from tarnwick.sarif import SarifError, load_log
+from tarnwick.sarif.baseline import Baseline, findings, make_baseline
 
 
 def register(subparsers: Any) -> None:

@@ -13,9 +13,9 @@ from tarnwick._command import (
     directive_json,
     expand_values,
     print_json,
-    shown,
     split_list,
 )
+from tarnwick._text import shown
 
 
 def register(subparsers: Any) -> None:

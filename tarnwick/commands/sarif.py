@@ -25,7 +25,7 @@ from tarnwick._command import (
 )
 from tarnwick._lint_verbs import SETTINGS, lint_verb
 from tarnwick.sarif import Fold, SarifError, dump_log, fold_log, gate, load_log
-from tarnwick.sarif_summary import failure_lines, summary_lines
+from tarnwick.sarif.summary import failure_lines, summary_lines
 
 
 def register(subparsers: Any) -> None:

@@ -14,9 +14,10 @@ from __future__ import annotations
 from collections import Counter
 from dataclasses import dataclass
 
-from tarnwick._command import plural
-from tarnwick.sarif import SarifError, Targets, recorded_level, suppressed
-from tarnwick.sarif_log import Obj
+from tarnwick._text import plural
+from tarnwick.sarif.fold import recorded_level, suppressed
+from tarnwick.sarif.log import Obj, SarifError
+from tarnwick.sarif.target import Targets
 
 # The Unicode White_Space characters: what the directive parser trims.
 WHITE_SPACE = frozenset(

@@ -5,9 +5,10 @@ from __future__ import annotations
 
 from typing import Any
 
-from tarnwick._command import one_line, plural
-from tarnwick.sarif import LEVEL_OF_SEVERITY, RANK, SEVERITY_OF_LEVEL, Fold, RunTally
-from tarnwick.sarif_log import Obj
+from tarnwick._text import one_line, plural
+from tarnwick.sarif.fold import Fold, RunTally
+from tarnwick.sarif.log import Obj
+from tarnwick.sarif.target import LEVEL_OF_SEVERITY, RANK, SEVERITY_OF_LEVEL
 
 SHOWN_FAILURES = 50  # failing results listed one a line; the rest are counted
 
