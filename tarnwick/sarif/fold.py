@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Any
 
 from tarnwick._tarnwick import Directive
-from tarnwick.sarif.index import Folded, Index
+from tarnwick.sarif.index import Folded, Index, RunIndex
 from tarnwick.sarif.log import Obj, SarifError
 from tarnwick.sarif.target import (
     LEVEL_OF_SEVERITY,
@@ -167,6 +167,32 @@ def _count(tally: RunTally, severity: str, folded: Folded) -> None:
         tally.annotated += 1
 
 
+def fold_result(result: Obj, targets: Targets, pick: RunIndex, tally: RunTally) -> bool:
+    """Fold one result of a run in place and count it in `tally`; True when it is dropped.
+
+    Results at level "none" pass untouched; results that no directive changes
+    keep their JSON as it was, or, folded by an earlier run, go back to the
+    level they came in with. An error names the place below the result; the
+    caller puts the run and the result in front.
+    """
+    level, names = targets.of(result)
+    recorded = recorded_level(result)
+    level = recorded or level
+    if level == "none":
+        return False
+    severity = SEVERITY_OF_LEVEL[level]
+    folded = pick.fold(severity, names, targets.scopes.of, result)
+    new, dropped, notes = folded
+    if new != severity or dropped or notes:
+        mark(result, level, folded)
+        _count(tally, severity, folded)
+    elif recorded:
+        unmark(result, level)
+    if not dropped and not ("suppressions" in result and suppressed(result)):
+        tally.remaining.append((new, result))
+    return dropped
+
+
 def fold_log(
     log: Obj,
     directives: list[Directive],
@@ -174,12 +200,8 @@ def fold_log(
     roots: list[str],
     remove_dropped: bool = False,
 ) -> Fold:
-    """Fold every result of `log` in place; say what was done and which directives matched.
-
-    Results at level "none" pass untouched; results that no directive changes
-    keep their JSON as it was, or, folded by an earlier run, go back to the
-    level they came in with.
-    """
+    """Fold every result of `log` in place (see `fold_result`); say what was
+    done and which directives matched."""
     index = Index(directives)
     fold = Fold([], index.used)
     for i, run in enumerate(log["runs"]):
@@ -194,27 +216,11 @@ def fold_log(
         moved: dict[int, int] = {}
         for j, result in enumerate(results):
             try:
-                level, names = targets.of(result)
-                recorded = recorded_level(result)
-                level = recorded or level
-                if level == "none":
-                    moved[j] = len(moved)
-                    continue
-                severity = SEVERITY_OF_LEVEL[level]
-                folded = pick.fold(severity, names, targets.scopes.of, result)
-                new, dropped, notes = folded
-                if new != severity or dropped or notes:
-                    mark(result, level, folded)
-                    _count(tally, severity, folded)
-                elif recorded:
-                    unmark(result, level)
+                dropped = fold_result(result, targets, pick, tally)
             except SarifError as exc:
                 raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-            if dropped and remove_dropped:
-                continue
-            moved[j] = len(moved)
-            if not dropped and not ("suppressions" in result and suppressed(result)):
-                tally.remaining.append((new, result))
+            if not (dropped and remove_dropped):
+                moved[j] = len(moved)
         if len(moved) < len(results):
             run["results"] = [results[j] for j in moved]
             reindex(run, moved, len(results))
