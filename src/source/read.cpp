@@ -28,8 +28,9 @@ class Outside {
   explicit Outside(ReadHooks& hooks) : hooks_(hooks) { hooks_.leave(); }
   Outside(const Outside&) = delete;
   Outside& operator=(const Outside&) = delete;
-  // May unwind: a thread that takes the interpreter lock back while the
-  // interpreter shuts down is ended by a forced unwind (pthread_exit).
+  // noexcept(false): should a caller's enter() ever end the thread with a
+  // forced unwind, it must pass through rather than terminate the process.
+  // The module's enter() never does (see python/exit_gate.h).
   ~Outside() noexcept(false) { hooks_.enter(); }
 
  private:
@@ -105,12 +106,22 @@ Result<platform::Handle, SourceError> open_file(std::string_view path, ReadHooks
 
 // Standard input belongs to the whole process: one reader at a time. The
 // lock is only ever waited for outside, so a reader that steps inside to
-// run signal handlers never waits for a thread that waits for it.
-std::mutex& stdin_mutex() {
-  static std::mutex mutex;
-  return mutex;
+// run signal handlers never waits for a thread that waits for it. Never
+// destroyed: a thread parked at exit may still hold it.
+std::timed_mutex& stdin_turn() {
+  static auto* mutex = new std::timed_mutex;
+  return *mutex;
 }
 thread_local bool reading_stdin = false;
+
+// Called outside. Waits in slices, running the signal handlers between
+// them, so that Ctrl-C ends the wait. False: a handler failed.
+bool wait_for_stdin_turn(ReadHooks& hooks) {
+  while (!stdin_turn().try_lock_for(kSignalCheckInterval)) {
+    if (!handle_signals(hooks)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -129,7 +140,8 @@ Text read_file(std::string_view path, ReadHooks& hooks) {
 Text read_stdin(ReadHooks& hooks) {
   if (reading_stdin) return Err{io_error(kStdinName, {IoError::Kind::Os, platform::deadlock_code()})};
   const Outside outside(hooks);
-  const std::lock_guard<std::mutex> lock(stdin_mutex());
+  if (!wait_for_stdin_turn(hooks)) return Err{SourceError{SourceError::Interrupted{}}};
+  const std::lock_guard<std::timed_mutex> turn(stdin_turn(), std::adopt_lock);
   const struct Reading {
     Reading() { reading_stdin = true; }
     ~Reading() { reading_stdin = false; }
