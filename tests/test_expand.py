@@ -333,6 +333,16 @@ def test_a_daemon_thread_still_reading_at_exit_leaves_quietly(fifo, source):
         proc.stderr.close()
 
 
+def test_the_exiting_thread_itself_may_still_expand(tmp_path):
+    # An atexit callback registered before the module was imported runs after the module's own.
+    (tmp_path / "rules.txt").write_text("a:b\n")
+    script = ("import atexit, sys\natexit.register(lambda: print(tw.expand(sys.argv[1]), flush=True))\n"
+              "from tarnwick import _tarnwick as tw\n")
+    proc = subprocess.run([sys.executable, "-c", script, f"@{tmp_path / 'rules.txt'}"], capture_output=True,
+                          text=True, env=ENV, timeout=30)
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, "[Directive(a:b)]\n", "")
+
+
 @needs_fifo
 def test_invalid_utf8_stops_an_open_stream_at_once(fifo):
     keep_open = os.open(fifo, os.O_RDWR)

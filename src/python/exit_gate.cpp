@@ -14,10 +14,11 @@ namespace tarnwick::py {
 class ExitGate {
  public:
   // Called outside. False: the gate is closed and the caller must never
-  // take the lock.
+  // take the lock. The thread that closed it goes on finalizing the
+  // interpreter (an atexit callback or a finalizer may still expand).
   bool arrive() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return false;
+    if (closed_ && std::this_thread::get_id() != closer_) return false;
     ++arriving_;
     return true;
   }
@@ -32,6 +33,7 @@ class ExitGate {
   void close() {
     std::unique_lock<std::mutex> lock(mutex_);
     closed_ = true;
+    closer_ = std::this_thread::get_id();
     if (arriving_ == 0) return;
     lock.unlock();
     PyThreadState* saved = PyEval_SaveThread();
@@ -46,6 +48,7 @@ class ExitGate {
   std::condition_variable all_arrived_;
   std::size_t arriving_ = 0;
   bool closed_ = false;
+  std::thread::id closer_;
 };
 
 namespace {
