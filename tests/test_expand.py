@@ -358,10 +358,10 @@ with open("huge.txt", "wb") as f:
     f.truncate((1 << 30) + 1)  # sparse: nothing is written
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 out = []
-for value in ["@/dev/zero", "@/dev/urandom", "@zero.txt", "@huge.txt"]:
+for value in ["@/dev/null", "@/dev/zero", "@/dev/urandom", "@zero.txt", "@huge.txt"]:
     start = time.monotonic()
     try:
-        tw.expand(value)
+        out.append([repr(tw.expand(value)), time.monotonic() - start])
     except tw.DirectiveError as e:
         out.append([e.args[0], time.monotonic() - start])
 grown = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
@@ -370,10 +370,11 @@ print(json.dumps([out, grown // 1024 if sys.platform == "darwin" else grown]))  
 
 
 @pytest.mark.skipif(not os.path.exists("/dev/urandom"), reason="no /dev/urandom")
-def test_endless_and_huge_sources_are_refused(tmp_path):
+def test_endless_and_huge_sources_are_refused_the_null_device_is_empty(tmp_path):
     with child(DEVICES, cwd=tmp_path) as proc:
         out, grown_kb = json.loads(line_within(proc, 30))
     assert [message for message, _ in out] == [
+        "[]",  # the null device reads as the empty file it is
         "/dev/zero: not a regular file or pipe", "/dev/urandom: not a regular file or pipe",
         "zero.txt: not a regular file or pipe", "huge.txt: larger than 1 GiB, the limit for a directive source",
     ]
