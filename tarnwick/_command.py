@@ -85,7 +85,25 @@ def path(arg: str) -> str:
     return arg
 
 
-class CommandParser(argparse.ArgumentParser):
+def shown_argument_text(message: str) -> str:
+    """*message*, which may quote arguments as the operating system gave them, for
+    stderr: bytes that are not UTF-8 as ``\xff``, control characters in the quoted form."""
+    try:
+        message = message.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
+    except UnicodeEncodeError:
+        pass  # a surrogate that stands for no byte: one_line writes it as \u{...}
+    return one_line(message)
+
+
+class QuotingParser(argparse.ArgumentParser):
+    """An argument parser whose errors (argparse's own messages included, such as
+    ``unrecognized arguments: ...``) cannot write raw control characters or fail to encode."""
+
+    def error(self, message: str) -> NoReturn:
+        super().error(shown_argument_text(message))
+
+
+class CommandParser(QuotingParser):
     """An argument parser whose arguments are :func:`text` unless they say otherwise."""
 
     def __init__(self, *args: Any, **kwargs: Any) -> None:
