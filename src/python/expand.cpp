@@ -62,8 +62,8 @@ class ResultList final : public source::DirectiveSink {
       : list_(list), allowed_(allowed), with_origins_(with_origins) {}
 
   bool accept(Directive&& directive, const std::optional<source::Origin>& origin) override {
-    if (allowed_.given && !refused_ && !allowed_.contains(directive.action)) {
-      refused_ = directive.action;
+    if (allowed_.given && !refused_ && !allowed_.contains(directive.action())) {
+      refused_ = std::string(directive.action());
     }
     Ref item(wrap_directive(std::move(directive)));
     if (item && with_origins_) {
