@@ -2,8 +2,10 @@
 
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "source/utf8_stream.h"
 
@@ -112,7 +114,11 @@ std::timed_mutex& stdin_turn() {
   static auto* mutex = new std::timed_mutex;
   return *mutex;
 }
-thread_local bool reading_stdin = false;
+// The thread that has the turn: a second read started on it (by a signal
+// handler) must fail instead of waiting for itself. Not a thread_local: a
+// module's thread-local storage is dynamic, and a thread parked at exit
+// holding some confuses LeakSanitizer's scan of it.
+std::atomic<std::thread::id> stdin_reader;
 
 // Called outside. Waits in slices, running the signal handlers between
 // them, so that Ctrl-C ends the wait. False: a handler failed.
@@ -138,13 +144,15 @@ Text read_file(std::string_view path, ReadHooks& hooks) {
 }
 
 Text read_stdin(ReadHooks& hooks) {
-  if (reading_stdin) return Err{io_error(kStdinName, {IoError::Kind::Os, platform::deadlock_code()})};
+  if (stdin_reader.load() == std::this_thread::get_id()) {
+    return Err{io_error(kStdinName, {IoError::Kind::Os, platform::deadlock_code()})};
+  }
   const Outside outside(hooks);
   if (!wait_for_stdin_turn(hooks)) return Err{SourceError{SourceError::Interrupted{}}};
   const std::lock_guard<std::timed_mutex> turn(stdin_turn(), std::adopt_lock);
   const struct Reading {
-    Reading() { reading_stdin = true; }
-    ~Reading() { reading_stdin = false; }
+    Reading() { stdin_reader.store(std::this_thread::get_id()); }
+    ~Reading() { stdin_reader.store(std::thread::id()); }
   } reading;
   return read_all(platform::standard_input(), kStdinName, hooks);
 }
