@@ -92,7 +92,13 @@ Result<std::size_t, Failure> read_console(HANDLE handle, char* buffer, std::size
 bool is_null_device(const std::wstring& path) {
   wchar_t full[16];
   const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
-  return n == 7 && CompareStringOrdinal(full, 7, L"\\\\.\\NUL", 7, TRUE) == CSTR_EQUAL;
+  const wchar_t* want = L"\\\\.\\NUL";
+  if (n != 7) return false;
+  for (int i = 0; i < 7; ++i) {
+    const wchar_t c = (full[i] >= L'a' && full[i] <= L'z') ? static_cast<wchar_t>(full[i] - L'a' + L'A') : full[i];
+    if (c != want[i]) return false;
+  }
+  return true;
 }
 
 }  // namespace
