@@ -58,8 +58,8 @@ std::optional<Directives> through_reader(std::string_view bytes) {
 }
 
 bool same_directive(const tarnwick::Directive& a, const tarnwick::Directive& b) {
-  return tarnwick::canonical_text(a) == tarnwick::canonical_text(b) && a.kind == b.kind &&
-         a.path.has_value() == b.path.has_value() && a.note.has_value() == b.note.has_value();
+  return tarnwick::canonical_text(a) == tarnwick::canonical_text(b) && a.kind() == b.kind() &&
+         (a.path() != nullptr) == (b.path() != nullptr) && a.note().has_value() == b.note().has_value();
 }
 
 }  // namespace
@@ -139,9 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(out[i].origin->line == wanted[i].first);
       const tarnwick::Directive& d = out[i].directive;
       const fuzz::RefDirective& ref = parsed_lines[i];
-      FUZZ_CHECK(d.action == ref.action && d.kind == ref.kind && d.name.source() == ref.name);
-      FUZZ_CHECK(d.path.has_value() == ref.path.has_value() && (!d.path || d.path->source() == *ref.path));
-      FUZZ_CHECK(d.note.has_value() == ref.note.has_value() && (!d.note || *d.note == *ref.note));
+      FUZZ_CHECK(d.action() == ref.action && d.kind() == ref.kind && d.name().source() == ref.name);
+      FUZZ_CHECK((d.path() != nullptr) == ref.path.has_value() && (!d.path() || d.path()->source() == *ref.path));
+      FUZZ_CHECK(d.note().has_value() == ref.note.has_value() && (!d.note() || *d.note() == *ref.note));
     }
   }
 

@@ -58,13 +58,13 @@ std::int64_t clamp32(std::int64_t v) {
 
 // Matching from its three rules, with a glob per name and scope.
 bool ref_matches(const Directive& d, const MatchTarget& target) {
-  if (d.kind && (!target.qualifier || *target.qualifier != *d.kind)) return false;
+  if (d.kind() && (!target.qualifier || *target.qualifier != *d.kind())) return false;
   bool name = false;
-  for (std::string_view n : target.names) name = name || d.name.matches(n);
+  for (std::string_view n : target.names) name = name || d.name().matches(n);
   if (!name) return false;
-  if (!d.path) return true;
+  if (!d.path()) return true;
   bool scope = false;
-  for (std::string_view s : target.scopes) scope = scope || d.path->matches(s);
+  for (std::string_view s : target.scopes) scope = scope || d.path()->matches(s);
   return scope;
 }
 
@@ -121,6 +121,15 @@ Input read_input(std::string_view data) {
   return in;
 }
 
+// The same directives in reverse order (records are not copied).
+std::vector<const Directive*> reversed_views(const std::vector<Directive>& directives) {
+  std::vector<const Directive*> out;
+  for (auto it = directives.rbegin(); it != directives.rend(); ++it) out.push_back(&*it);
+  return out;
+}
+
+const Directive& deref(const Directive* d) { return *d; }
+
 void check_ladder(const Input& in, const MatchTarget& target) {
   const Ladder ladder(in.levels);
   FUZZ_CHECK(ladder.levels() == in.levels);
@@ -164,12 +173,12 @@ void check_ladder(const Input& in, const MatchTarget& target) {
   bool dropped = false;
   std::vector<std::string_view> notes;
   for (const Directive& d : in.directives) {
-    FUZZ_CHECK(steps.step_of(d.action) == step_of(d.action));
-    FUZZ_CHECK(drop.contains(d.action) == drops(d.action));
+    FUZZ_CHECK(steps.step_of(d.action()) == step_of(d.action()));
+    FUZZ_CHECK(drop.contains(d.action()) == drops(d.action()));
     if (!ref_matches(d, target)) continue;
-    if (in.notes && d.note) notes.push_back(*d.note);
-    sum += step_of(d.action);
-    dropped = dropped || drops(d.action);
+    if (in.notes && d.note()) notes.push_back(*d.note());
+    sum += step_of(d.action());
+    dropped = dropped || drops(d.action());
   }
   const auto rung = ref_position(in.levels, in.current);
   const std::string_view want =
@@ -185,8 +194,8 @@ void check_ladder(const Input& in, const MatchTarget& target) {
   FUZZ_CHECK(folded.dropped == dropped);
   FUZZ_CHECK(folded.notes == notes);
 
-  std::vector<Directive> reversed(in.directives.rbegin(), in.directives.rend());
-  const auto back = ladder.fold(in.current, reversed, target, steps, drop, in.notes, identity);
+  const auto reversed = reversed_views(in.directives);
+  const auto back = ladder.fold(in.current, reversed, target, steps, drop, in.notes, deref);
   FUZZ_CHECK(back.level == folded.level);
   FUZZ_CHECK(back.dropped == folded.dropped);
   FUZZ_CHECK(std::equal(back.notes.begin(), back.notes.end(), folded.notes.rbegin(), folded.notes.rend()));
@@ -195,7 +204,7 @@ void check_ladder(const Input& in, const MatchTarget& target) {
 void check_lint(const Input& in, const MatchTarget& target) {
   namespace lint = tarnwick::lint;
   auto identity = [](const Directive& d) -> const Directive& { return d; };
-  auto verb_of = [](const Directive& d) { return lint::lint_action_from_token(d.action); };
+  auto verb_of = [](const Directive& d) { return lint::lint_action_from_token(d.action()); };
 
   for (int s = 0; s < 3; ++s) {
     const auto current = static_cast<lint::Severity>(s);
@@ -205,7 +214,7 @@ void check_lint(const Input& in, const MatchTarget& target) {
     for (const Directive& d : in.directives) {
       const auto verb = verb_of(d);
       if (!verb || *verb == lint::LintAction::Set || !ref_matches(d, target)) continue;
-      if (d.note) notes.push_back(*d.note);
+      if (d.note()) notes.push_back(*d.note());
       if (*verb == lint::LintAction::Suppress) dropped = true;
       if (*verb == lint::LintAction::Deescalate) ++net;
       if (*verb == lint::LintAction::Escalate) --net;
@@ -217,8 +226,9 @@ void check_lint(const Input& in, const MatchTarget& target) {
     FUZZ_CHECK(folded.dropped == dropped);
     FUZZ_CHECK(folded.notes == notes);
 
-    std::vector<Directive> reversed(in.directives.rbegin(), in.directives.rend());
-    const lint::Folded back = lint::fold(current, target, reversed, identity, verb_of);
+    const auto reversed = reversed_views(in.directives);
+    const lint::Folded back =
+        lint::fold(current, target, reversed, deref, [&](const Directive* d) { return verb_of(*d); });
     FUZZ_CHECK(back.severity == folded.severity && back.dropped == folded.dropped);
     FUZZ_CHECK(std::equal(back.notes.begin(), back.notes.end(), folded.notes.rbegin(), folded.notes.rend()));
   }
@@ -239,8 +249,8 @@ void check_lint(const Input& in, const MatchTarget& target) {
     const auto verb = verb_of(d);
     if (!verb || *verb != lint::LintAction::Set) continue;
     FUZZ_CHECK(k < settings.size());
-    FUZZ_CHECK(settings[k].first == d.name.source());
-    FUZZ_CHECK(settings[k].second == (d.note ? std::string_view(*d.note) : std::string_view()));
+    FUZZ_CHECK(settings[k].first == d.name().source());
+    FUZZ_CHECK(settings[k].second == (d.note() ? std::string_view(*d.note()) : std::string_view()));
     ++k;
   }
   FUZZ_CHECK(k == settings.size());

@@ -38,18 +38,18 @@ bool has_white_space_edge(std::string_view text) {
 //  - a kind-less record whose NAME (with its PATH) itself reads as a
 //    `<KIND>` filter, which only a `<*>` in front of it could have kept.
 bool round_trips(const Directive& d) {
-  if (d.kind) {
-    const std::string& k = *d.kind;
-    if (k.find_first_of("\\>=") != std::string::npos || k == "*" || has_white_space_edge(k)) {
+  if (d.kind()) {
+    const std::string_view k = *d.kind();
+    if (k.find_first_of("\\>=") != std::string_view::npos || k == "*" || has_white_space_edge(k)) {
       return false;
     }
   }
-  if (fuzz::ref_ends_escaping(d.action)) return false;
-  if ((d.path || d.note) && fuzz::ref_ends_escaping(d.name.source())) return false;
-  if (d.path && d.note && fuzz::ref_ends_escaping(d.path->source())) return false;
-  if (!d.kind) {
-    std::string body = d.name.source();
-    if (d.path) body += "@" + d.path->source();
+  if (fuzz::ref_ends_escaping(d.action())) return false;
+  if ((d.path() || d.note()) && fuzz::ref_ends_escaping(d.name().source())) return false;
+  if (d.path() && d.note() && fuzz::ref_ends_escaping(d.path()->source())) return false;
+  if (!d.kind()) {
+    std::string body(d.name().source());
+    if (d.path()) (body += "@") += d.path()->source();
     if (body.size() >= 2 && body[0] == '<' && fuzz::ref_find_unescaped(body, '>', 1) != std::string::npos) {
       return false;
     }
@@ -58,9 +58,9 @@ bool round_trips(const Directive& d) {
 }
 
 bool same_fields(const Directive& a, const Directive& b) {
-  return a.action == b.action && a.kind == b.kind && a.name.source() == b.name.source() &&
-         a.path.has_value() == b.path.has_value() &&
-         (!a.path || a.path->source() == b.path->source()) && a.note == b.note;
+  return a.action() == b.action() && a.kind() == b.kind() && a.name().source() == b.name().source() &&
+         (a.path() != nullptr) == (b.path() != nullptr) &&
+         (!a.path() || a.path()->source() == b.path()->source()) && a.note() == b.note();
 }
 
 void check_against_reference(std::string_view spec, const tarnwick::Result<Directive, ParseError>& parsed) {
@@ -72,13 +72,13 @@ void check_against_reference(std::string_view spec, const tarnwick::Result<Direc
   }
   FUZZ_CHECK(ref.error.empty());
   const Directive& d = parsed.value();
-  FUZZ_CHECK(d.action == ref.action);
-  FUZZ_CHECK(d.kind == ref.kind);
-  FUZZ_CHECK(d.name.source() == ref.name);
-  FUZZ_CHECK(d.path.has_value() == ref.path.has_value());
-  if (d.path) FUZZ_CHECK(d.path->source() == *ref.path);
-  FUZZ_CHECK(d.note.has_value() == ref.note.has_value());
-  if (d.note) FUZZ_CHECK(*d.note == *ref.note);
+  FUZZ_CHECK(d.action() == ref.action);
+  FUZZ_CHECK(d.kind() == ref.kind);
+  FUZZ_CHECK(d.name().source() == ref.name);
+  FUZZ_CHECK((d.path() != nullptr) == ref.path.has_value());
+  if (d.path()) FUZZ_CHECK(d.path()->source() == *ref.path);
+  FUZZ_CHECK(d.note().has_value() == ref.note.has_value());
+  if (d.note()) FUZZ_CHECK(*d.note() == *ref.note);
 }
 
 }  // namespace
@@ -99,19 +99,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Directive& d = parsed.value();
   // The parser's guarantees, whatever the bytes.
-  FUZZ_CHECK(!d.action.empty());
-  FUZZ_CHECK(!d.name.source().empty());
-  FUZZ_CHECK(!d.kind || !d.kind->empty());
+  FUZZ_CHECK(!d.action().empty());
+  FUZZ_CHECK(!d.name().source().empty());
+  FUZZ_CHECK(!d.kind() || !d.kind()->empty());
   if (!utf8) return 0;
 
   check_against_reference(spec, parsed);
-  FUZZ_CHECK(fuzz::ref_valid_utf8(d.action));
-  FUZZ_CHECK(fuzz::ref_trim(d.action).size() == d.action.size());
-  FUZZ_CHECK(fuzz::ref_trim(d.name.source()).size() == d.name.source().size());
+  FUZZ_CHECK(fuzz::ref_valid_utf8(d.action()));
+  FUZZ_CHECK(fuzz::ref_trim(d.action()).size() == d.action().size());
+  FUZZ_CHECK(fuzz::ref_trim(d.name().source()).size() == d.name().source().size());
 
   // The lint vocabulary.
-  const int verb = fuzz::ref_lint_verb(d.action);
-  const auto lint_verb = tarnwick::lint::lint_action_from_token(d.action);
+  const int verb = fuzz::ref_lint_verb(d.action());
+  const auto lint_verb = tarnwick::lint::lint_action_from_token(d.action());
   FUZZ_CHECK(lint_verb.has_value() == (verb >= 0));
   if (lint_verb) FUZZ_CHECK(static_cast<int>(*lint_verb) == verb);
 

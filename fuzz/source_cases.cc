@@ -82,18 +82,18 @@ void line_ends_and_marks() {
   if (crlf && crlf.value().size() == 2) {
     const auto& first = crlf.value()[0];
     const auto& second = crlf.value()[1];
-    check(first.directive.action == "a" && first.directive.name.source() == "b" &&
+    check(first.directive.action() == "a" && first.directive.name().source() == "b" &&
               first.origin->line == 1 && first.origin->file == "crlf.txt",
           "CRLF: first line");
-    check(second.directive.action == "d" && second.directive.kind == "k" &&
-              second.directive.name.source() == "e" && second.directive.path->source() == "f" &&
-              second.directive.note == "g" && second.origin->line == 4,
+    check(second.directive.action() == "d" && second.directive.kind() == "k" &&
+              second.directive.name().source() == "e" && second.directive.path()->source() == "f" &&
+              second.directive.note() == "g" && second.origin->line == 4,
           "CRLF: a CR before LF is no part of the note");
   }
 
   write_file("bom.txt", "\xEF\xBB\xBF" "a:b\n");
   const Directives bom = read_file("bom.txt");
-  check(bom && bom.value().size() == 1 && bom.value()[0].directive.action == "a",
+  check(bom && bom.value().size() == 1 && bom.value()[0].directive.action() == "a",
         "BOM: skipped at the start", message_of(bom));
 
   write_file("bom-bad.txt", "\xEF\xBB\xBF\r\nno colon\r\n");
@@ -105,10 +105,12 @@ void line_ends_and_marks() {
 void paths() {
 #if defined(_WIN32)
   constexpr int kNotFound = 2;  // ERROR_FILE_NOT_FOUND
-  constexpr std::string_view kDevice = "NUL";
+  constexpr std::string_view kDevice = "CON";
+  constexpr std::string_view kNullDevice = "NUL";
 #else
   constexpr int kNotFound = 2;  // ENOENT
-  constexpr std::string_view kDevice = "/dev/null";
+  constexpr std::string_view kDevice = "/dev/zero";
+  constexpr std::string_view kNullDevice = "/dev/null";
 #endif
   check_os_error(read_file("no-such-file.txt"), "no-such-file.txt", kNotFound, "missing file");
 #if !defined(_WIN32)
@@ -129,6 +131,9 @@ void paths() {
   check(io_error(device) && io_error(device)->kind == IoError::Kind::NotFileOrPipe &&
             message_of(device) == std::string(kDevice) + ": not a regular file or pipe",
         "device refused", message_of(device));
+  // The null device is the empty file it reads as.
+  const Directives null_device = read_file(kNullDevice);
+  check(null_device && null_device.value().empty(), "null device", message_of(null_device));
 
   fs::create_directory("dir");
   const Directives dir = read_file("dir");
@@ -163,8 +168,8 @@ void standard_input() {
   tarnwick::source::NoHooks hooks;
   CollectingSink sink;
   const Directives got = sink.finish(tarnwick::source::parse_stdin(hooks, sink));
-  check(got && got.value().size() == 1 && got.value()[0].directive.action == "x" &&
-            got.value()[0].directive.name.source() == "stdin" &&
+  check(got && got.value().size() == 1 && got.value()[0].directive.action() == "x" &&
+            got.value()[0].directive.name().source() == "stdin" &&
             got.value()[0].origin->file == "<stdin>",
         "standard input", message_of(got));
 }

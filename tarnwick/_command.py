@@ -34,6 +34,7 @@ from tarnwick._text import one_line as one_line
 from tarnwick._text import plural as plural
 from tarnwick._text import quoted as quoted
 from tarnwick._text import shown as shown
+from tarnwick._text import utf8_argument
 
 EXIT_USAGE = 2  # also: a bad input file and failures reading or writing
 EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
@@ -57,27 +58,14 @@ class CommandError(Exception):
 # ---------------------------------------------------------------- arguments
 
 
-def _shown_bytes(raw: bytes) -> str:
-    return '"' + raw.decode("utf-8", "backslashreplace").replace('"', '\\"') + '"'
-
-
 def text(arg: str) -> str:
     """Argument type of every argument that is text (the default, see
-    :class:`CommandParser`). Python decodes the command line with the locale's
-    encoding; bytes it could not decode come back as the UTF-8 they were meant
-    as, and an argument that is not UTF-8 at all is a usage error."""
-    if arg.isascii():
-        return arg
+    :class:`CommandParser`): :func:`utf8_argument`, a usage error when the
+    argument is not UTF-8 at all."""
     try:
-        arg.encode("utf-8")
-        return arg
-    except UnicodeEncodeError:
-        pass
-    raw = os.fsencode(arg)
-    try:
-        return raw.decode("utf-8")
-    except UnicodeDecodeError:
-        raise argparse.ArgumentTypeError(f"not valid UTF-8: {_shown_bytes(raw)}") from None
+        return utf8_argument(arg)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
 
 
 def path(arg: str) -> str:
@@ -85,7 +73,25 @@ def path(arg: str) -> str:
     return arg
 
 
-class CommandParser(argparse.ArgumentParser):
+def shown_argument_text(message: str) -> str:
+    """*message*, which may quote arguments as the operating system gave them, for
+    stderr: bytes that are not UTF-8 as ``\xff``, control characters in the quoted form."""
+    try:
+        message = message.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
+    except UnicodeEncodeError:
+        pass  # a surrogate that stands for no byte: one_line writes it as \u{...}
+    return one_line(message)
+
+
+class QuotingParser(argparse.ArgumentParser):
+    """An argument parser whose errors (argparse's own messages included, such as
+    ``unrecognized arguments: ...``) cannot write raw control characters or fail to encode."""
+
+    def error(self, message: str) -> NoReturn:
+        super().error(shown_argument_text(message))
+
+
+class CommandParser(QuotingParser):
     """An argument parser whose arguments are :func:`text` unless they say otherwise."""
 
     def __init__(self, *args: Any, **kwargs: Any) -> None:

@@ -3,9 +3,11 @@ form for anything that would not print as itself, and counted nouns."""
 
 from __future__ import annotations
 
+import os
+
 from tarnwick._tarnwick import DirectiveError, parse
 
-__all__ = ["one_line", "plural", "quoted", "shown"]
+__all__ = ["one_line", "plural", "quoted", "shown", "utf8_argument"]
 
 
 def quoted(value: str) -> str:
@@ -42,3 +44,24 @@ def one_line(message: str) -> str:
         c if c.isprintable() else f"\\u{{{ord(c):x}}}" if "\ud800" <= c <= "\udfff" else quoted(c)[1:-1]
         for c in message
     )
+
+
+def utf8_argument(arg: str) -> str:
+    """A command-line argument as the UTF-8 text it was meant as. Python decodes
+    the command line with the locale's encoding; bytes it could not decode come
+    back as the UTF-8 they were meant as. Raises ``ValueError`` (``not valid
+    UTF-8: "caf\\xe9"``, control characters in the quoted form) when the
+    argument is not UTF-8 at all."""
+    if arg.isascii():
+        return arg
+    try:
+        arg.encode("utf-8")
+        return arg
+    except UnicodeEncodeError:
+        pass
+    raw = os.fsencode(arg)
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        shown_bytes = raw.decode("utf-8", "backslashreplace").replace('"', '\\"')
+        raise ValueError(one_line(f'not valid UTF-8: "{shown_bytes}"')) from None

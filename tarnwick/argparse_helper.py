@@ -7,7 +7,8 @@ appends the directives, in command-line order, to one list on the namespace.
 A value that fails to expand is reported like any other argparse usage
 error: usage line, ``prog: error: <message>`` on stderr, exit status 2, the
 message exactly as ``DirectiveError`` carries it (so ``rules.txt:3: ...``
-for a bad line of a file).
+for a bad line of a file). A value whose bytes are not UTF-8 is a usage
+error naming the option: ``argument -D: not valid UTF-8: "caf\\xe9"``.
 """
 
 from __future__ import annotations
@@ -17,6 +18,7 @@ from collections.abc import Sequence
 from typing import Any
 
 from tarnwick._tarnwick import DirectiveError, expand
+from tarnwick._text import utf8_argument
 
 __all__ = ["add_directive_option"]
 
@@ -42,7 +44,11 @@ class _DirectiveAction(argparse.Action):
     ) -> None:
         assert isinstance(values, str)
         try:
-            found = expand(values, actions=self.allowed)
+            value = utf8_argument(values)
+        except ValueError as exc:  # bytes that are not UTF-8 in the host tool's argv
+            raise argparse.ArgumentError(self, str(exc)) from None
+        try:
+            found = expand(value, actions=self.allowed)
         except DirectiveError as exc:
             # No argument name: the message stays exactly as the module words it.
             raise argparse.ArgumentError(None, str(exc)) from exc

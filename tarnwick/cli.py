@@ -15,7 +15,7 @@ import argparse
 from collections.abc import Callable, Sequence
 from typing import Any
 
-from tarnwick._command import CommandParser, run_command, use_utf8_streams
+from tarnwick._command import CommandParser, QuotingParser, run_command, use_utf8_streams
 from tarnwick.commands import baseline, check, explain, glob, sarif
 
 # The registrar of each command, in the order --help lists them.
@@ -41,7 +41,7 @@ exit status:
 
 def build_parser() -> argparse.ArgumentParser:
     """The ``tarnwick`` parser with every command of ``COMMANDS``."""
-    parser = argparse.ArgumentParser(
+    parser = QuotingParser(
         prog="tarnwick",
         description="Check, explain and test ACTION:[<KIND>]NAME[@PATH][=NOTE] directives.",
         epilog=_EPILOG,

@@ -47,6 +47,19 @@ def test_location_of_a_bad_line(rules):
     assert str(error.value) == "bad.txt:3: empty name pattern"
 
 
+@pytest.mark.parametrize(("arg", "outcome"), [  # as Python decodes a host tool's argv (surrogateescape)
+    ("allow:caf\udce9", 'argument -D: not valid UTF-8: "allow:caf\\xe9"'),
+    ("allow:\x1b[2J\udcff", 'argument -D: not valid UTF-8: "allow:\\u{1b}[2J\\xff"'),
+    ("allow:caf\udcc3\udca9", ["allow:café"]),  # UTF-8 that a C locale decoded as ASCII
+])
+def test_values_that_are_not_utf8(arg, outcome):
+    parser = argparse.ArgumentParser(exit_on_error=False)
+    add_directive_option(parser)
+    with pytest.raises(argparse.ArgumentError) if isinstance(outcome, str) else contextlib.nullcontext() as error:
+        assert list(map(str, parser.parse_args(["-D", arg]).directives)) == outcome
+    assert error is None or str(error.value) == outcome
+
+
 def test_sub_command_reports_with_its_own_prog(capsys):
     parser = argparse.ArgumentParser(prog="tool")
     sub = parser.add_subparsers().add_parser("lint")

@@ -179,11 +179,17 @@ def test_a_reader_that_stops_early_and_a_closed_stderr(tmp_path):
         ([b"explain", b"--severity", b"info", b"--name", b"\xff"], {}, 2, b'argument --name: not valid UTF-8: "\\xff"'),
         ([b"glob", b"*", b"\xff"], {}, 2, b'argument TEXT: not valid UTF-8: "\\xff"'),
         ([b"sarif", b"--root", b"\xff", b"caf\xe9.sarif"], {}, 2, b"caf\\xe9.sarif: No such file or directory"),
+        # control characters are never written raw, argparse's own messages included
+        ([b"check", b"a\x1b]0;TITLE\x07\x1b[2J\xff-policy.txt"], {}, 2,
+         b'argument FILE: not valid UTF-8: "a\\u{1b}]0;TITLE\\u{7}\\u{1b}[2J\\xff-policy.txt"'),
+        ([b"check", b"-\x1b[2Jx\xff-policy.txt"], {}, 2, b"unrecognized arguments: -\\u{1b}[2Jx\\xff-policy.txt"),
+        ([b"\x1b[2J"], {}, 2, b"argument COMMAND: invalid choice: "),  # (its quoting varies by version)
         # valid UTF-8 that a C locale decoded as ASCII is taken as the UTF-8 it is
         ([b"check", b"-D", b"allow:caf\xc3\xa9"], {"LC_ALL": "C", "PYTHONUTF8": "0"}, 0, b"  allow:caf\xc3\xa9\n"),
         ([b"glob", b"caf*", "café".encode()], {"LC_ALL": "C", "PYTHONUTF8": "0"}, 0, "match     café".encode()),
     ],
 )
-def test_arguments_that_are_not_utf8(tmp_path, args, env, status, out):
+def test_arguments_that_are_not_utf8_or_not_printable(tmp_path, args, env, status, out):
     run = tarnwick(*args, cwd=tmp_path, env={**os.environ, **env})
     assert run.returncode == status and out in (run.stdout if status == 0 else run.stderr.splitlines()[-1])
+    assert b"\x1b" not in run.stdout + run.stderr

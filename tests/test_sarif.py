@@ -255,6 +255,12 @@ def test_summary_counts_and_failing_results():
     ]
     quiet = tarnwick(*(a for d in policy for a in ("-D", d)), "--quiet", stdin=json.dumps(make_log(("t", t))).encode())
     assert (quiet.returncode, quiet.stderr) == (0, b"")
+    # unused directives fail the gate with --unused error: the summary says why the status is 1
+    for gate, reason in [(["--fail-on", "error"], "0 remain at or above error: the gate passes; 2 unused directives fail it"),
+                         ([], "1 remains; 2 unused directives fail the gate")]:
+        stale = tarnwick("-D", "suppress:<t>R9", "-D", "note:<t>R8", *gate, "--unused", "error",
+                         stdin=json.dumps(make_log(("t", [result("R1", "warning")]))).encode())
+        assert stale.returncode == 1 and stale.stderr.decode().splitlines()[-1].endswith(reason)
 
 
 

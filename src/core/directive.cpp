@@ -10,21 +10,21 @@ bool any_matches(const Pattern& pattern, std::span<const std::string_view> texts
 }
 
 void append_canonical(std::string& out, const Directive& d) {
-  out += d.action;
+  out += d.action();
   out += ':';
-  if (d.kind) {
+  if (const auto kind = d.kind()) {
     out += '<';
-    out += *d.kind;
+    out += *kind;
     out += '>';
   }
-  out += d.name.source();
-  if (d.path) {
+  out += d.name().source();
+  if (const Pattern* path = d.path()) {
     out += '@';
-    out += d.path->source();
+    out += path->source();
   }
-  if (d.note) {
+  if (const auto note = d.note()) {
     out += '=';
-    out += *d.note;
+    out += *note;
   }
 }
 

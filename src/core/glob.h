@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/compact.h"
+
 namespace tarnwick {
 
 struct Program;
@@ -36,7 +38,7 @@ class Pattern {
 
   bool matches(std::string_view text) const;
   // The pattern text exactly as compiled: braces and escapes included.
-  const std::string& source() const { return source_; }
+  std::string_view source() const { return source_; }
   std::size_t alternative_count() const { return alternatives_; }
 
   // How a brace group links into the positions (see glob_program.h).
@@ -82,11 +84,14 @@ class Pattern {
     std::uint8_t background;
   };
 
-  std::string source_;
+  // Compact holders (16 and 8 bytes): every directive keeps one or two
+  // patterns, most of them a few bytes of text.
+  CompactText source_;
   // Byte-to-class map, one mask per byte class, the star mask, the literal
   // mask and bytes, and for brace patterns the segment entry and exit masks
-  // and the group links; one allocation, only for Form::Positions.
-  std::vector<std::uint64_t> data_;
+  // and the group links; one allocation, only for Form::Positions (its
+  // length follows from shape_).
+  WordArray data_;
   std::uint32_t alternatives_ = 1;
   Form form_ = Form::Plain;
   // The byte a brace-free pattern's first position takes, if it takes one

@@ -63,10 +63,10 @@ Tally tally_matches(const Items& items, const MatchTarget& target, bool collect_
     const auto& record = record_of(item);
     if (!record.matches(target)) continue;
     const Effect effect = effect_of(item);
-    if (collect_notes && record.note) {
+    if (const auto note = collect_notes ? record.note() : std::nullopt) {
       // Room for a few notes at once: one allocation for the usual handful.
       if (tally.notes.empty()) tally.notes.reserve(8);
-      tally.notes.emplace_back(*record.note);
+      tally.notes.emplace_back(*note);
     }
     tally.steps += effect.step;
     tally.dropped = tally.dropped || effect.drops;
@@ -132,7 +132,7 @@ class Ladder {
     Tally tally = tally_matches(
         items, target, collect_notes, record_of, [](const auto&) { return true; },
         [&](const auto& item) {
-          const std::string& verb = record_of(item).action;
+          const std::string_view verb = record_of(item).action();
           return Effect{true, steps.step_of(verb), drop.contains(verb)};
         });
     const std::optional<std::size_t> rung = step_rung(current, clamp_steps(tally.steps));

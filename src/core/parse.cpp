@@ -107,11 +107,9 @@ Result<DirectiveParts, ParseError> split_directive(std::string_view spec) {
 }
 
 Directive build_directive(const DirectiveParts& p) {
-  return Directive{std::string(p.action),
-                   p.kind ? std::optional<std::string>(unescape(*p.kind)) : std::nullopt,
-                   Pattern::compile(p.name),
-                   p.path ? std::optional<Pattern>(Pattern::compile(*p.path)) : std::nullopt,
-                   p.note ? std::optional<std::string>(*p.note) : std::nullopt};
+  const std::optional<std::string> kind = p.kind ? std::optional<std::string>(unescape(*p.kind)) : std::nullopt;
+  return Directive(p.action, kind ? std::optional<std::string_view>(*kind) : std::nullopt, Pattern::compile(p.name),
+                   p.path ? std::optional<Pattern>(Pattern::compile(*p.path)) : std::nullopt, p.note);
 }
 
 Result<Directive, ParseError> parse_as(std::string_view spec) {

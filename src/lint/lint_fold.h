@@ -62,8 +62,7 @@ std::vector<std::pair<std::string_view, std::string_view>> settings(const Items&
   for (const auto& item : items) {
     if (verb_of(item) != LintAction::Set) continue;
     const auto& record = record_of(item);
-    out.emplace_back(record.name.source(),
-                     record.note ? std::string_view(*record.note) : std::string_view());
+    out.emplace_back(record.name().source(), record.note().value_or(std::string_view()));
   }
   return out;
 }

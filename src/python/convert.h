@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,9 +37,9 @@ PyObject* new_str_list(const Texts& texts) {
   return new_list(std::size(texts), [&](std::size_t i) { return new_str(texts[i]); });
 }
 
-// An optional text that is present when `present` is true: None otherwise.
-inline PyObject* new_str_or_none(const std::string* text) {
-  if (text == nullptr) Py_RETURN_NONE;
+// An optional text: None when absent.
+inline PyObject* new_str_or_none(std::optional<std::string_view> text) {
+  if (!text) Py_RETURN_NONE;
   return new_str(*text);
 }
 

@@ -12,24 +12,18 @@ namespace {
 
 const Directive& record_of(PyObject* self) { return unbox<DirectiveValue>(self).record; }
 
-PyObject* get_action(PyObject* self, void*) { return new_str(record_of(self).action); }
+PyObject* get_action(PyObject* self, void*) { return new_str(record_of(self).action()); }
 
-PyObject* get_kind(PyObject* self, void*) {
-  const auto& kind = record_of(self).kind;
-  return new_str_or_none(kind ? &*kind : nullptr);
-}
+PyObject* get_kind(PyObject* self, void*) { return new_str_or_none(record_of(self).kind()); }
 
-PyObject* get_name(PyObject* self, void*) { return new_str(record_of(self).name.source()); }
+PyObject* get_name(PyObject* self, void*) { return new_str(record_of(self).name().source()); }
 
 PyObject* get_path(PyObject* self, void*) {
-  const auto& path = record_of(self).path;
-  return new_str_or_none(path ? &path->source() : nullptr);
+  const Pattern* path = record_of(self).path();
+  return new_str_or_none(path ? std::optional<std::string_view>(path->source()) : std::nullopt);
 }
 
-PyObject* get_note(PyObject* self, void*) {
-  const auto& note = record_of(self).note;
-  return new_str_or_none(note ? &*note : nullptr);
-}
+PyObject* get_note(PyObject* self, void*) { return new_str_or_none(record_of(self).note()); }
 
 PyObject* directive_str(PyObject* self) {
   return guarded([&] { return new_str(canonical_text(record_of(self))); });

@@ -18,10 +18,10 @@ namespace tarnwick::py {
 // once when the record is wrapped.
 struct DirectiveValue {
   explicit DirectiveValue(Directive&& r)
-      : record(std::move(r)), verb(lint::lint_action_from_token(record.action)) {}
+      : record(std::move(r)), verb(lint::lint_action_from_token(record.action())) {}
   // Built in place from the parts, with no record moved on the way.
   explicit DirectiveValue(const DirectiveParts& parts)
-      : record(build_directive(parts)), verb(lint::lint_action_from_token(record.action)) {}
+      : record(build_directive(parts)), verb(lint::lint_action_from_token(record.action())) {}
   Directive record;
   std::optional<lint::LintAction> verb;
 };

@@ -7,6 +7,7 @@
 #include "python/call.h"
 #include "python/directive_type.h"
 #include "python/errors.h"
+#include "python/exit_gate.h"
 #include "python/functions.h"
 
 namespace tarnwick::py {
@@ -16,16 +17,18 @@ Signature kExpandSignature{"expand", {"value", "*", "actions"}};
 Signature kSourcedSignature{"expand_sourced", {"value", "*", "actions"}};
 
 // A source's blocking calls run without the interpreter lock, so that other
-// threads go on meanwhile; the lock is taken back to run signal handlers.
+// threads go on meanwhile; the lock is taken back (through the module's exit
+// gate) to run signal handlers.
 class InterpreterHooks final : public source::ReadHooks {
  public:
-  void leave() override { saved_ = PyEval_SaveThread(); }
-  void enter() override { PyEval_RestoreThread(saved_); }
+  explicit InterpreterHooks(PyObject* module) : lock_(exit_gate(module)) {}
+  void leave() override { lock_.release(); }
+  void enter() override { lock_.reacquire(); }
   // A handler that raises (KeyboardInterrupt) ends the read.
   bool check_signals() override { return PyErr_CheckSignals() == 0; }
 
  private:
-  PyThreadState* saved_ = nullptr;
+  LockRelease lock_;
 };
 
 // (file, line), or None for an inline value. All origins of one value name
@@ -59,8 +62,8 @@ class ResultList final : public source::DirectiveSink {
       : list_(list), allowed_(allowed), with_origins_(with_origins) {}
 
   bool accept(Directive&& directive, const std::optional<source::Origin>& origin) override {
-    if (allowed_.given && !refused_ && !allowed_.contains(directive.action)) {
-      refused_ = directive.action;
+    if (allowed_.given && !refused_ && !allowed_.contains(directive.action())) {
+      refused_ = std::string(directive.action());
     }
     Ref item(wrap_directive(std::move(directive)));
     if (item && with_origins_) {
@@ -88,7 +91,7 @@ class ResultList final : public source::DirectiveSink {
   std::size_t count_ = 0;
 };
 
-PyObject* expand_list(Call& call, bool with_origins) {
+PyObject* expand_list(PyObject* module, Call& call, bool with_origins) {
   std::string_view value;
   Call::TextSet actions;
   if (!call.text(0, value) || !call.text_set(1, actions)) return nullptr;
@@ -96,7 +99,7 @@ PyObject* expand_list(Call& call, bool with_origins) {
   if (!list) return nullptr;
   const Call::TextSet& allowed = actions;
   ResultList results(list.get(), allowed, with_origins);
-  InterpreterHooks hooks;
+  InterpreterHooks hooks(module);
   const source::Outcome outcome = source::expand_value(value, hooks, results);
   if (results.python_error()) return nullptr;
   if (outcome) {
@@ -107,9 +110,9 @@ PyObject* expand_list(Call& call, bool with_origins) {
   return list.release();
 }
 
-PyObject* expand(PyObject*, Call& call) { return expand_list(call, false); }
+PyObject* expand(PyObject* module, Call& call) { return expand_list(module, call, false); }
 
-PyObject* expand_sourced(PyObject*, Call& call) { return expand_list(call, true); }
+PyObject* expand_sourced(PyObject* module, Call& call) { return expand_list(module, call, true); }
 
 }  // namespace
 

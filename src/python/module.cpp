@@ -5,6 +5,7 @@
 
 #include "python/directive_type.h"
 #include "python/errors.h"
+#include "python/exit_gate.h"
 #include "python/functions.h"
 #include "python/ladder_type.h"
 #include "python/ref.h"
@@ -45,6 +46,7 @@ const Registration kRegistrations[] = {
 };
 
 int exec_module(PyObject* module) {
+  if (exit_gate_init(module) < 0) return -1;
   Ref all(PyList_New(0));
   if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return -1;
   for (const Registration& r : kRegistrations) {
@@ -67,12 +69,12 @@ PyModuleDef kModule = {
     .m_base = PyModuleDef_HEAD_INIT,
     .m_name = "_tarnwick",
     .m_doc = "",
-    .m_size = 0,
+    .m_size = sizeof(ExitGateState),
     .m_methods = nullptr,
     .m_slots = kSlots,
     .m_traverse = nullptr,
     .m_clear = nullptr,
-    .m_free = nullptr,
+    .m_free = exit_gate_free,
 };
 
 }  // namespace

@@ -42,7 +42,8 @@ struct Failure {
     // GetLastError() on Windows), os_error_text(code) its text.
     Os,
     // The path names a character or block device (a terminal, /dev/zero,
-    // NUL or CON): reading it might never end. Refused before any byte is
+    // CON) other than the null device (/dev/null, NUL), which reads as an
+    // empty file: reading it might never end. Refused before any byte is
     // read, by open_file only.
     Device,
   };

@@ -16,7 +16,18 @@
 namespace tarnwick::source::platform {
 namespace {
 
-bool is_device(const struct stat& st) { return S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode); }
+// The null device is read as the empty file it is (`@/dev/null` is how a
+// script passes no rules); a device is told by its number, whatever its path.
+bool is_null_device(const struct stat& st) {
+  struct stat null;
+  return S_ISCHR(st.st_mode) && ::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
+         st.st_rdev == null.st_rdev;
+}
+
+// Refused: a device other than the null device.
+bool is_device(const struct stat& st) {
+  return (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) && !is_null_device(st);
+}
 
 Failure os_failure(int code) {
   return code == EINTR ? Failure{Failure::Kind::Interrupted} : Failure{Failure::Kind::Os, code};

@@ -86,6 +86,21 @@ Result<std::size_t, Failure> read_console(HANDLE handle, char* buffer, std::size
   return n;
 }
 
+// Whether a path names the null device: `NUL` (any case, in any
+// directory, with any extension on older systems) or `\\.\NUL`, as the
+// system resolves it.
+bool is_null_device(const std::wstring& path) {
+  wchar_t full[16];
+  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+  const wchar_t* want = L"\\\\.\\NUL";
+  if (n != 7) return false;
+  for (int i = 0; i < 7; ++i) {
+    const wchar_t c = (full[i] >= L'a' && full[i] <= L'z') ? static_cast<wchar_t>(full[i] - L'a' + L'A') : full[i];
+    if (c != want[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Result<Handle, Failure> open_file(std::string_view path) {
@@ -97,9 +112,9 @@ Result<Handle, Failure> open_file(std::string_view path) {
       CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Err{last_failure()};
-  // A device (NUL, CON, a serial port) cannot be told from its name
-  // without opening it; opening for reading reads nothing.
-  if (GetFileType(handle) == FILE_TYPE_CHAR) {
+  // A device (CON, a serial port) cannot be told from its name without
+  // opening it; opening for reading reads nothing. NUL reads as empty.
+  if (GetFileType(handle) == FILE_TYPE_CHAR && !is_null_device(wide)) {
     CloseHandle(handle);
     return Err{Failure{Failure::Kind::Device}};
   }

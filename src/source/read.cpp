@@ -2,8 +2,10 @@
 
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "source/utf8_stream.h"
 
@@ -28,8 +30,9 @@ class Outside {
   explicit Outside(ReadHooks& hooks) : hooks_(hooks) { hooks_.leave(); }
   Outside(const Outside&) = delete;
   Outside& operator=(const Outside&) = delete;
-  // May unwind: a thread that takes the interpreter lock back while the
-  // interpreter shuts down is ended by a forced unwind (pthread_exit).
+  // noexcept(false): should a caller's enter() ever end the thread with a
+  // forced unwind, it must pass through rather than terminate the process.
+  // The module's enter() never does (see python/exit_gate.h).
   ~Outside() noexcept(false) { hooks_.enter(); }
 
  private:
@@ -105,12 +108,26 @@ Result<platform::Handle, SourceError> open_file(std::string_view path, ReadHooks
 
 // Standard input belongs to the whole process: one reader at a time. The
 // lock is only ever waited for outside, so a reader that steps inside to
-// run signal handlers never waits for a thread that waits for it.
-std::mutex& stdin_mutex() {
-  static std::mutex mutex;
-  return mutex;
+// run signal handlers never waits for a thread that waits for it. Never
+// destroyed: a thread parked at exit may still hold it.
+std::timed_mutex& stdin_turn() {
+  static auto* mutex = new std::timed_mutex;
+  return *mutex;
 }
-thread_local bool reading_stdin = false;
+// The thread that has the turn: a second read started on it (by a signal
+// handler) must fail instead of waiting for itself. Not a thread_local: a
+// module's thread-local storage is dynamic, and a thread parked at exit
+// holding some confuses LeakSanitizer's scan of it.
+std::atomic<std::thread::id> stdin_reader;
+
+// Called outside. Waits in slices, running the signal handlers between
+// them, so that Ctrl-C ends the wait. False: a handler failed.
+bool wait_for_stdin_turn(ReadHooks& hooks) {
+  while (!stdin_turn().try_lock_for(kSignalCheckInterval)) {
+    if (!handle_signals(hooks)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -127,12 +144,15 @@ Text read_file(std::string_view path, ReadHooks& hooks) {
 }
 
 Text read_stdin(ReadHooks& hooks) {
-  if (reading_stdin) return Err{io_error(kStdinName, {IoError::Kind::Os, platform::deadlock_code()})};
+  if (stdin_reader.load() == std::this_thread::get_id()) {
+    return Err{io_error(kStdinName, {IoError::Kind::Os, platform::deadlock_code()})};
+  }
   const Outside outside(hooks);
-  const std::lock_guard<std::mutex> lock(stdin_mutex());
+  if (!wait_for_stdin_turn(hooks)) return Err{SourceError{SourceError::Interrupted{}}};
+  const std::lock_guard<std::timed_mutex> turn(stdin_turn(), std::adopt_lock);
   const struct Reading {
-    Reading() { reading_stdin = true; }
-    ~Reading() { reading_stdin = false; }
+    Reading() { stdin_reader.store(std::this_thread::get_id()); }
+    ~Reading() { stdin_reader.store(std::thread::id()); }
   } reading;
   return read_all(platform::standard_input(), kStdinName, hooks);
 }

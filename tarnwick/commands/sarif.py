@@ -92,8 +92,9 @@ def run(args: argparse.Namespace) -> int:
     unused = [] if args.unused == "ignore" else _unused(sourced, fold)
     if unused and args.unused == "error":
         status = 1
+    failing_unused = len(unused) if args.unused == "error" else 0
     report = unused + (
-        [] if args.quiet else failure_lines(fold, args.fail_on) + summary_lines(fold, args.fail_on)
+        [] if args.quiet else failure_lines(fold, args.fail_on) + summary_lines(fold, args.fail_on, failing_unused)
     )
     if report:
         print("\n".join(report), file=sys.stderr)

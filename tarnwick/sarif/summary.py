@@ -79,9 +79,18 @@ def _tally_text(tallies: list[RunTally], fail_on: str | None) -> str:
     return text
 
 
-def summary_lines(fold: Fold, fail_on: str | None) -> list[str]:
-    """One line of totals, after one line per run when the log has several."""
+def _unused_text(unused_failing: int, fail_on: str | None) -> str:
+    """Why the status is 1 when the results alone would not make it so (``--unused error``)."""
+    if not unused_failing:
+        return ""
+    verb = "fails" if unused_failing == 1 else "fail"
+    return f"; {plural(unused_failing, 'unused directive')} {verb} " + ("the gate" if fail_on is None else "it")
+
+
+def summary_lines(fold: Fold, fail_on: str | None, unused_failing: int = 0) -> list[str]:
+    """One line of totals, after one line per run when the log has several; `unused_failing`
+    counts the unused directives that fail the gate (``--unused error``)."""
     lines = []
     if len(fold.runs) > 1:
         lines = [one_line(f"  {t.tool}: {_tally_text([t], fail_on)}") for t in fold.runs]
-    return [*lines, f"tarnwick sarif: {_tally_text(fold.runs, fail_on)}"]
+    return [*lines, f"tarnwick sarif: {_tally_text(fold.runs, fail_on)}{_unused_text(unused_failing, fail_on)}"]
