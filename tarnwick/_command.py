@@ -23,10 +23,12 @@ import errno
 import gc
 import json
 import os
+import shutil
 import sys
+import tempfile
 from collections.abc import Callable, Iterable, Iterator
 from contextlib import contextmanager
-from typing import Any, NoReturn
+from typing import Any, BinaryIO, NoReturn
 
 from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
 from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced, parse
@@ -227,6 +229,32 @@ def read_input(name: str) -> bytes:
             return f.read()
     except OSError as exc:
         raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+
+
+@contextmanager
+def open_input(name: str) -> Iterator[BinaryIO]:
+    """File *name* open for reading, or standard input for ``-`` copied to an
+    unnamed temporary file first (so that it can be read twice; it is gone
+    when closed); a failure to open or copy is a ``CommandError``."""
+    try:
+        f = _spooled_stdin() if name == "-" else open(name, "rb")  # noqa: SIM115 (closed below)
+    except OSError as exc:
+        raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+    with f:
+        yield f
+
+
+def _spooled_stdin() -> BinaryIO:
+    if sys.stdin is None:
+        raise CommandError("<stdin>: standard input is closed")
+    spool = tempfile.TemporaryFile()
+    try:
+        shutil.copyfileobj(sys.stdin.buffer, spool, 1 << 20)
+        spool.seek(0)
+    except BaseException:
+        spool.close()
+        raise
+    return spool
 
 
 # ---------------------------------------------------------------- output

@@ -269,7 +269,10 @@ bool JsonScanner::step(unsigned char c, std::uint64_t at, std::vector<ScanEvent>
       } else if (c >= 0xE0 && c <= 0xEF) {
         utf8_left_ = 2;
         if (c == 0xE0) utf8_low_ = 0xA0;
-        if (c == 0xED) utf8_high_ = 0x9F;
+        // A surrogate (ED A0..BF ..) is not UTF-8, but Python's `json` reads bytes
+        // with "surrogatepass" and takes it: so does the scanner, marking the
+        // values around it as not plain, since they cannot be copied as they are.
+        surrogate_ = c == 0xED;
       } else if (c >= 0xF0 && c <= 0xF4) {
         utf8_left_ = 3;
         if (c == 0xF0) utf8_low_ = 0x90;
@@ -281,6 +284,10 @@ bool JsonScanner::step(unsigned char c, std::uint64_t at, std::vector<ScanEvent>
       return true;
     case State::kUtf8:
       if (c < utf8_low_ || c > utf8_high_) return fail("not UTF-8");
+      if (surrogate_) {
+        if (c >= 0xA0) ++unplain_;
+        surrogate_ = false;
+      }
       utf8_low_ = 0x80;
       utf8_high_ = 0xBF;
       ++token_length_;

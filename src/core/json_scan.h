@@ -39,7 +39,7 @@ struct ScanEvent {
   std::uint64_t start;      // the value's first byte
   std::uint64_t end;        // one past its last byte
   std::uint64_t children;   // elements or members, for an array or object
-  bool plain;               // holds no number that a float or a long integer must carry
+  bool plain;  // holds no number that a float or long integer must carry, no surrogate
 };
 
 struct ScanError {
@@ -90,7 +90,6 @@ class JsonScanner {
   ScanLimits limits_;
   std::vector<Frame> stack_;
   State state_ = State::kValue;
-  State string_return_ = State::kValue;  // kColon after a key, kAfter after a value
   Num num_ = Num::kSign;
   std::uint64_t offset_ = 0;       // bytes fed so far
   std::uint64_t at_ = 0;           // offset of the byte being scanned
@@ -105,6 +104,7 @@ class JsonScanner {
   int utf8_left_ = 0;
   unsigned char utf8_low_ = 0x80, utf8_high_ = 0xBF;  // range of the next continuation byte
   bool key_string_ = false;
+  bool surrogate_ = false;  // the UTF-8 sequence being read started with ED
   std::optional<ScanError> error_;
 };
 
