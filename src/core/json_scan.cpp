@@ -1,5 +1,6 @@
 #include "core/json_scan.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tarnwick::json {
@@ -20,12 +21,28 @@ JsonScanner::JsonScanner(std::uint32_t report_depth, ScanLimits limits)
 
 std::optional<ScanError> JsonScanner::feed(std::string_view chunk, std::vector<ScanEvent>& events) {
   if (error_) return error_;
-  for (std::size_t i = 0; i < chunk.size(); ++i) {
-    const auto c = static_cast<unsigned char>(chunk[i]);
-    // The common case inside a string, without the dispatch of `step`.
-    if (state_ == State::kString && c >= 0x20 && c < 0x80 && c != '"' && c != '\\' &&
-        !key_string_ && token_length_ < limits_.max_string) {
-      ++token_length_;
+  const std::size_t n = chunk.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    auto c = static_cast<unsigned char>(chunk[i]);
+    // The common cases without the dispatch of `step`: plain text inside a
+    // string value, and blanks between tokens.
+    if (state_ == State::kString) {
+      const std::size_t from = i;
+      const std::uint64_t room = limits_.max_string - token_length_;
+      while (i < n && i - from < room) {
+        c = static_cast<unsigned char>(chunk[i]);
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') break;
+        ++i;
+      }
+      token_length_ += i - from;
+      if (key_string_) {
+        std::string& key = stack_.back().key;
+        key.append(chunk.data() + from, std::min(i - from, kKeyShown - std::min(kKeyShown, key.size())));
+      }
+      if (i == n) break;
+    } else if (blank(c) && state_ != State::kString && state_ != State::kNumber &&
+               state_ != State::kLiteral && state_ != State::kEscape && state_ != State::kHex &&
+               state_ != State::kUtf8) {
       continue;
     }
     at_ = offset_ + i;

@@ -27,7 +27,7 @@ from tarnwick._tarnwick import Directive, _JsonScanner
 from tarnwick.sarif.baseline import Key, finding_key
 from tarnwick.sarif.fold import Fold, Remaining, RunTally, fold_log, fold_result, reindex
 from tarnwick.sarif.index import Index
-from tarnwick.sarif.log import SarifError, dumps, load_log, loads
+from tarnwick.sarif.log import SarifError, _float, _int, _no_constant, dumps, load_log, loads
 from tarnwick.sarif.target import Targets
 
 CHUNK = 1 << 20  # bytes read at a time
@@ -179,9 +179,20 @@ def run_view(f: BinaryIO, run: RunFrame) -> dict[str, Any]:
     return {k: _value(f, run.members[k]) for k in RUN_MEMBERS if k in run.members}
 
 
-def results_of(f: BinaryIO, span: Span) -> Iterator[tuple[int, bytes, bool]]:
-    """Each element of the results array at `span`: its index, its bytes and
-    whether parsing it with plain `json.loads` keeps it exactly."""
+@dataclass
+class Chunk:
+    """Bytes of a results array holding whole results: `elements` are
+    (index, start, end, plain) with offsets into `data`; `text` is `data` as
+    a str when it is ASCII (so that offsets are the same in both)."""
+
+    data: bytes
+    text: str | None
+    elements: list[tuple[int, int, int, bool]]
+
+
+def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
+    """The results array at `span`, a chunk at a time; `plain` tells that
+    parsing a result with plain `json` keeps it exactly."""
     scanner = _JsonScanner(1)
     data, base, pos = b"", span[0], span[0]  # `data`: the bytes from `base` not yet handed out
     while pos < span[1]:
@@ -195,14 +206,18 @@ def results_of(f: BinaryIO, span: Span) -> Iterator[tuple[int, bytes, bool]]:
         except ValueError as exc:
             raise _json_fault(exc) from None
         data = data + chunk if data else chunk
-        cut = 0
-        for depth, index, _ks, _ke, s, e, _children, plain in events:
-            if depth == 1:
-                s, e = s + span[0] - base, e + span[0] - base
-                yield index, data[s:e], plain
-                cut = e
-        if cut:
-            data, base = data[cut:], base + cut
+        shift = span[0] - base
+        elements = [(j, s + shift, e + shift, plain) for depth, j, _, _, s, e, _, plain in events if depth == 1]
+        if not elements:
+            continue
+        cut = elements[-1][2]
+        whole = data[:cut]
+        yield Chunk(whole, whole.decode("ascii") if whole.isascii() else None, elements)
+        data, base = data[cut:], base + cut
+
+
+_SCAN_PLAIN = json.JSONDecoder().scan_once
+_SCAN_EXACT = json.JSONDecoder(parse_float=_float, parse_int=_int, parse_constant=_no_constant).scan_once
 
 
 def parse_result(raw: bytes, plain: bool) -> Any:
@@ -289,20 +304,26 @@ class RunFold:
         self.tally.read = run.results
         self.pick = index.for_run(self.targets.qualifier) if run.results else None
 
-    def results(self) -> Iterator[tuple[int, bytes, Any, bool, bool]]:
-        """Each result folded: index, bytes as read, the result, whether the fold changed it, dropped."""
+    def results(self) -> Iterator[tuple[Chunk, int, int, Any, bool, bool]]:
+        """Each result folded: its chunk and span in it, the result, whether the fold changed it, dropped."""
         tally = self.tally
-        for j, raw, plain in results_of(self.f, self.run.members["results"]):
-            result = parse_result(raw, plain)
-            before = (tally.dropped, tally.up, tally.down, tally.annotated)
-            try:
-                folded_again = type(result) is dict and _recorded(result)
-                dropped = fold_result(result, self.targets, self.pick, tally)
-            except SarifError as exc:
-                raise SarifError(f"runs[{self.i}].results[{j}]{exc}") from None
-            changed = folded_again or before != (tally.dropped, tally.up, tally.down, tally.annotated)
-            changed = changed or not plain and b"\xed" in raw  # a surrogate is written as an escape
-            yield j, raw, result, changed, dropped
+        for chunk in results_of(self.f, self.run.members["results"]):
+            data, text = chunk.data, chunk.text
+            for j, s, e, plain in chunk.elements:
+                if text is not None:
+                    result = (_SCAN_PLAIN if plain else _SCAN_EXACT)(text, s)[0]
+                else:
+                    result = parse_result(data[s:e], plain)
+                before = tally.dropped + tally.up + tally.down + tally.annotated
+                try:
+                    folded_again = type(result) is dict and _recorded(result)
+                    dropped = fold_result(result, self.targets, self.pick, tally)
+                except SarifError as exc:
+                    raise SarifError(f"runs[{self.i}].results[{j}]{exc}") from None
+                changed = folded_again or before != tally.dropped + tally.up + tally.down + tally.annotated
+                if not plain and not changed:  # a surrogate is written as an escape
+                    changed = b"\xed" in data[s:e]
+                yield chunk, s, e, result, changed, dropped
 
     def dropped(self) -> bytearray:
         """One byte per result, 1 for each that the fold drops (a fold of its own, counted nowhere)."""
@@ -373,19 +394,38 @@ def _write_reindexed(out: Output, f: BinaryIO, pos: int, span: Span, kept: Kept,
 
 
 def _write_results(out: Output, folding: RunFold, kept: Kept | None, remove_dropped: bool) -> None:
+    """The folded results array. Results left as they were are copied in runs
+    of neighbours (with what lies between them), the others written anew."""
     out.write(b"[")
-    first = True
+    written = False  # an element is out: the next one needs a comma
     count = folding.run.results
-    for _j, raw, result, changed, dropped in folding.results():
+    reindexing = kept is not None and kept.any()
+    copy: tuple[Chunk, int, int] | None = None  # a run of results copied as they are
+    for chunk, s, e, result, changed, dropped in folding.results():
         if dropped and remove_dropped:
+            new = None
+        elif reindexing and _may_hold_index(chunk.data[s:e]):
+            base = result if changed else loads(chunk.data[s:e])
+            new = _dump(_reindexed(base, kept, count, result=True))  # type: ignore[arg-type]
+        elif changed:
+            new = _dump(result)
+        elif copy is not None and copy[0] is chunk:
+            copy = (chunk, copy[1], e)
             continue
-        if kept is not None and kept.any() and _may_hold_index(raw):
-            if not changed:
-                result = loads(raw)
-            result, changed = _reindexed(result, kept, count, result=True), True
-        out.write(b"," if not first else b"")
-        out.write(_dump(result) if changed else raw)
-        first = False
+        else:
+            new = b""
+        if copy is not None:
+            out.write(b"," if written else b"")
+            out.write(copy[0].data[copy[1] : copy[2]])
+            written, copy = True, None
+        if new == b"":
+            copy = (chunk, s, e)
+        elif new is not None:
+            out.write(b"," + new if written else new)
+            written = True
+    if copy is not None:
+        out.write(b"," if written else b"")
+        out.write(copy[0].data[copy[1] : copy[2]])
     out.write(b"]")
 
 
@@ -404,11 +444,16 @@ def findings_stream(f: BinaryIO, roots: list[str]) -> Counter[Key]:
         results = run.members.get("results")
         if results is None or _first_byte(f, results) != b"[":
             continue
-        for j, raw, plain in results_of(f, results):
-            try:
-                key = finding_key(parse_result(raw, plain), targets)
-            except SarifError as exc:
-                raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-            if key is not None:
-                found[key] += 1
+        for chunk in results_of(f, results):
+            for j, s, e, plain in chunk.elements:
+                if chunk.text is not None:
+                    result = (_SCAN_PLAIN if plain else _SCAN_EXACT)(chunk.text, s)[0]
+                else:
+                    result = parse_result(chunk.data[s:e], plain)
+                try:
+                    key = finding_key(result, targets)
+                except SarifError as exc:
+                    raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
+                if key is not None:
+                    found[key] += 1
     return found
