@@ -40,6 +40,7 @@ std::optional<ScanError> JsonScanner::feed(std::string_view chunk, std::vector<S
         key.append(chunk.data() + from, std::min(i - from, kKeyShown - std::min(kKeyShown, key.size())));
       }
       if (i == n) break;
+      c = static_cast<unsigned char>(chunk[i]);
     } else if (blank(c) && state_ != State::kString && state_ != State::kNumber &&
                state_ != State::kLiteral && state_ != State::kEscape && state_ != State::kHex &&
                state_ != State::kUtf8) {
@@ -52,13 +53,10 @@ std::optional<ScanError> JsonScanner::feed(std::string_view chunk, std::vector<S
   return std::nullopt;
 }
 
-std::optional<ScanError> JsonScanner::finish() {
+std::optional<ScanError> JsonScanner::finish(std::vector<ScanEvent>& events) {
   if (error_) return error_;
   at_ = offset_;
-  if (state_ == State::kNumber) {
-    std::vector<ScanEvent> events;
-    if (!step(' ', offset_, events)) return error_;
-  }
+  if (state_ == State::kNumber && !step(' ', offset_, events)) return error_;
   if (state_ == State::kDone) return std::nullopt;
   fail(state_ == State::kValue && stack_.empty() ? "no JSON value" : "the input ends in the middle of a value");
   return error_;
@@ -176,7 +174,8 @@ bool JsonScanner::begin_value(unsigned char c, std::uint64_t at, std::vector<Sca
 }
 
 bool JsonScanner::number_char(unsigned char c, std::uint64_t at, std::vector<ScanEvent>& events) {
-  if (++token_length_ > limits_.max_number) return fail("number too long");
+  const bool part = digit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
+  if (part && ++token_length_ > limits_.max_number) return fail("number too long");
   switch (num_) {
     case Num::kSign:
       if (c == 'I') return fail("-Infinity is not a JSON value");
@@ -263,7 +262,7 @@ bool JsonScanner::step(unsigned char c, std::uint64_t at, std::vector<ScanEvent>
       state_ = State::kValue;
       return true;
     case State::kString:
-      if (++token_length_ > limits_.max_string) return fail("string too long");
+      if (c != '"' && ++token_length_ > limits_.max_string) return fail("string too long");
       if (key_string_ && c != '"' && stack_.back().key.size() < kKeyShown) {
         stack_.back().key.push_back(static_cast<char>(c));
       }

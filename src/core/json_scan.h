@@ -56,8 +56,9 @@ class JsonScanner {
   // Scans `chunk`, appending the values it completes to `events`. After an
   // error every later call returns the same error.
   std::optional<ScanError> feed(std::string_view chunk, std::vector<ScanEvent>& events);
-  // The end of the input: an error unless exactly one complete value was fed.
-  std::optional<ScanError> finish();
+  // The end of the input: an error unless exactly one complete value was
+  // fed. A number at the very end completes here, into `events`.
+  std::optional<ScanError> finish(std::vector<ScanEvent>& events);
 
  private:
   enum class State : std::uint8_t {

@@ -61,6 +61,23 @@ PyObject* busy_error() {
   return nullptr;
 }
 
+// The events as a list of tuples. Building it may run a finalizer, which
+// may call this scanner again: `busy` refuses that.
+PyObject* event_list(ScannerValue& value, const std::vector<ScanEvent>& events) {
+  value.busy = true;
+  Ref list(PyList_New(static_cast<Py_ssize_t>(events.size())));
+  for (std::size_t i = 0; list && i < events.size(); ++i) {
+    PyObject* item = event_tuple(events[i]);
+    if (item == nullptr) {
+      list = Ref();
+      break;
+    }
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  value.busy = false;
+  return list.release();
+}
+
 PyObject* scanner_feed(PyObject* self, PyObject* data) {
   return guarded([&]() -> PyObject* {
     if (!PyBytes_Check(data)) {
@@ -77,18 +94,7 @@ PyObject* scanner_feed(PyObject* self, PyObject* data) {
     if (auto error = value.scanner.feed({bytes, static_cast<std::size_t>(size)}, events)) {
       return raise(*error);
     }
-    value.busy = true;
-    Ref list(PyList_New(static_cast<Py_ssize_t>(events.size())));
-    for (std::size_t i = 0; list && i < events.size(); ++i) {
-      PyObject* item = event_tuple(events[i]);
-      if (item == nullptr) {
-        list = Ref();
-        break;
-      }
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    value.busy = false;
-    return list.release();
+    return event_list(value, events);
   });
 }
 
@@ -96,8 +102,9 @@ PyObject* scanner_finish(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
     ScannerValue& value = value_of(self);
     if (value.busy) return busy_error();
-    if (auto error = value.scanner.finish()) return raise(*error);
-    Py_RETURN_NONE;
+    std::vector<ScanEvent> events;
+    if (auto error = value.scanner.finish(events)) return raise(*error);
+    return event_list(value, events);
   });
 }
 
@@ -108,7 +115,8 @@ PyMethodDef kMethods[] = {
      "`(depth, index, key_start, key_end, start, end, children, plain)` tuples. A fault\n"
      "raises `ValueError(message, path, offset, too_deep)`."},
     {"finish", scanner_finish, METH_NOARGS,
-     "finish($self, /)\n--\n\nThe end of the input: raises as `feed` unless one whole value was fed."},
+     "finish($self, /)\n--\n\nThe end of the input: raises as `feed` unless one whole value was fed;\n"
+     "the values completed at the end (a number), as `feed` gives them."},
     {nullptr, nullptr, 0, nullptr},
 };
 

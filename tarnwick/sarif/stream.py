@@ -96,7 +96,7 @@ def _scan(f: BinaryIO, start: int, end: int | None, depth: int) -> Iterator[list
                 break
             pos += len(chunk)
             yield scanner.feed(chunk)
-        scanner.finish()
+        yield scanner.finish()
     except ValueError as exc:
         raise _json_fault(exc) from None
 
