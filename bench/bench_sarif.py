@@ -96,8 +96,7 @@ def write_log(path: str, n: int, root: str, rng: random.Random) -> None:
     before, after = text.split('"results": []')
     with open(path, "w", encoding="utf-8", buffering=1 << 20) as f:
         f.write(before + '"results": [')
-        for k in range(n):
-            f.write((", " if k else "") + json.dumps(make_result(k, rules, files, root, rng)))
+        f.writelines((", " if k else "") + json.dumps(make_result(k, rules, files, root, rng)) for k in range(n))
         f.write("]" + after)
 
 

@@ -237,7 +237,7 @@ def open_input(name: str) -> Iterator[BinaryIO]:
     unnamed temporary file first (so that it can be read twice; it is gone
     when closed); a failure to open or copy is a ``CommandError``."""
     try:
-        f = _spooled_stdin() if name == "-" else open(name, "rb")  # noqa: SIM115 (closed below)
+        f = _spooled_stdin() if name == "-" else open(name, "rb")  # noqa: SIM115
     except OSError as exc:
         raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
     with f:
@@ -247,7 +247,7 @@ def open_input(name: str) -> Iterator[BinaryIO]:
 def _spooled_stdin() -> BinaryIO:
     if sys.stdin is None:
         raise CommandError("<stdin>: standard input is closed")
-    spool = tempfile.TemporaryFile()
+    spool = tempfile.TemporaryFile()  # noqa: SIM115 (returned open; closed on failure)
     try:
         shutil.copyfileobj(sys.stdin.buffer, spool, 1 << 20)
         spool.seek(0)

@@ -25,15 +25,34 @@ from typing import Any, BinaryIO
 
 from tarnwick._tarnwick import Directive, _JsonScanner
 from tarnwick.sarif.baseline import Key, finding_key
-from tarnwick.sarif.fold import Fold, Remaining, RunTally, fold_log, fold_result, reindex
+from tarnwick.sarif.fold import (
+    Fold,
+    Remaining,
+    RunTally,
+    fold_log,
+    fold_result,
+    reindex,
+)
 from tarnwick.sarif.index import Index
-from tarnwick.sarif.log import SarifError, _float, _int, _no_constant, dumps, load_log, loads
+from tarnwick.sarif.log import (
+    SarifError,
+    _float,
+    _int,
+    _no_constant,
+    dumps,
+    load_log,
+    loads,
+)
 from tarnwick.sarif.target import Targets
 
 CHUNK = 1 << 20  # bytes read at a time
 HELD = 8 << 20  # output held back before the first write, so that most faults leave stdout empty
 SHOWN = 50  # results kept per severity and run: what the summary's list of failures can show
-RUN_MEMBERS = ("tool", "artifacts", "originalUriBaseIds")  # what `Targets` reads of a run
+RUN_MEMBERS = (
+    "tool",
+    "artifacts",
+    "originalUriBaseIds",
+)  # what `Targets` reads of a run
 
 Span = tuple[int, int]  # [start, end) in the file
 
@@ -106,42 +125,41 @@ def read_frame(f: BinaryIO, start: int) -> Frame:
     members and of each run's, and the frame that the fold relies on checked
     as `load_log` checks it."""
     top: Span | None = None
-    members: dict[str, Span] = {}
-    runs: list[RunFrame] = []
-    pending_runs: list[RunFrame] = []
-    pending_members: list[tuple[Span, Span, int]] = []
-    keys: list[tuple[Span, Span]] = []
+    keys: list[tuple[Span, Span]] = []  # the log's members: key, value
+    runs: list[list[tuple[Span, Span, int]]] = []  # each run's members: key, value, children
+    spans: list[Span] = []  # of each run
+    pending: tuple[list[list[tuple[Span, Span, int]]], list[Span]] = ([], [])
+    members: list[tuple[Span, Span, int]] = []
     for events in _scan(f, start, None, 3):
         for depth, _index, key_start, key_end, s, e, children, _plain in events:
-            if depth == 3:
-                if key_start >= 0:
-                    pending_members.append(((key_start, key_end), (s, e), children))
-            elif depth == 2:
-                run = RunFrame((s, e))
-                run.members = pending_members  # type: ignore[assignment]  # resolved below
-                pending_runs.append(run)
-                pending_members = []
+            if depth == 3 and key_start >= 0:  # a member of an element of a member of the log
+                members.append(((key_start, key_end), (s, e), children))
+            elif depth == 2:  # an element of a member of the log
+                pending[0].append(members)
+                pending[1].append((s, e))
+                members = []
             elif depth == 1:
                 if key_start >= 0:
                     keys.append(((key_start, key_end), (s, e)))
                     if _key(f, (key_start, key_end)) == "runs":
-                        runs = pending_runs
-                pending_runs, pending_members = [], []
-            else:
+                        runs, spans = pending
+                pending, members = ([], []), []
+            elif depth == 0:
                 top = (s, e)
     assert top is not None  # the scan refuses a file without one value
-    for key, span in keys:
-        members[_key(f, key)] = span
-    for run in runs:
-        spans: list[tuple[Span, Span, int]] = run.members  # type: ignore[assignment]
-        run.members = {}
-        for key_span, span, children in spans:
-            key = _key(f, key_span)
-            run.members[key] = span
-            if key == "results":
-                run.results = children if _first_byte(f, span) == b"[" else 0
-    _check(f, top, members, runs)
-    return Frame(top, runs)
+    frame = Frame(top, [_run_frame(f, span, run) for span, run in zip(spans, runs, strict=True)])
+    _check(f, top, {_key(f, key): span for key, span in keys}, frame.runs)
+    return frame
+
+
+def _run_frame(f: BinaryIO, span: Span, members: list[tuple[Span, Span, int]]) -> RunFrame:
+    run = RunFrame(span)
+    for key_span, value, children in members:
+        key = _key(f, key_span)
+        run.members[key] = value  # the last of a name counts, as for `json`
+        if key == "results":
+            run.results = children if _first_byte(f, value) == b"[" else 0
+    return run
 
 
 def _key(f: BinaryIO, span: Span) -> str:
@@ -194,7 +212,11 @@ def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
     """The results array at `span`, a chunk at a time; `plain` tells that
     parsing a result with plain `json` keeps it exactly."""
     scanner = _JsonScanner(1)
-    data, base, pos = b"", span[0], span[0]  # `data`: the bytes from `base` not yet handed out
+    data, base, pos = (
+        b"",
+        span[0],
+        span[0],
+    )  # `data`: the bytes from `base` not yet handed out
     while pos < span[1]:
         f.seek(pos)
         chunk = f.read(min(CHUNK, span[1] - pos))
@@ -207,7 +229,9 @@ def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
             raise _json_fault(exc) from None
         data = data + chunk if data else chunk
         shift = span[0] - base
-        elements = [(j, s + shift, e + shift, plain) for depth, j, _, _, s, e, _, plain in events if depth == 1]
+        elements = [
+            (j, s + shift, e + shift, plain) for depth, j, _, _, s, e, _, plain in events if depth == 1
+        ]
         if not elements:
             continue
         cut = elements[-1][2]
@@ -216,8 +240,11 @@ def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
         data, base = data[cut:], base + cut
 
 
-_SCAN_PLAIN = json.JSONDecoder().scan_once
-_SCAN_EXACT = json.JSONDecoder(parse_float=_float, parse_int=_int, parse_constant=_no_constant).scan_once
+# json's own scanner, called at a place in a str: no slice and no decoding per result.
+_SCAN_PLAIN = json.JSONDecoder().scan_once  # type: ignore[attr-defined]
+_SCAN_EXACT = json.JSONDecoder(  # type: ignore[attr-defined]
+    parse_float=_float, parse_int=_int, parse_constant=_no_constant
+).scan_once
 
 
 def parse_result(raw: bytes, plain: bool) -> Any:
@@ -302,7 +329,7 @@ class RunFold:
         self.targets = Targets(run_view(f, run), roots)
         self.tally = RunTally(self.targets, remaining=Remaining(SHOWN))
         self.tally.read = run.results
-        self.pick = index.for_run(self.targets.qualifier) if run.results else None
+        self.pick = index.for_run(self.targets.qualifier)
 
     def results(self) -> Iterator[tuple[Chunk, int, int, Any, bool, bool]]:
         """Each result folded: its chunk and span in it, the result, whether the fold changed it, dropped."""
@@ -328,7 +355,13 @@ class RunFold:
     def dropped(self) -> bytearray:
         """One byte per result, 1 for each that the fold drops (a fold of its own, counted nowhere)."""
         quiet = RunFold.__new__(RunFold)
-        quiet.f, quiet.i, quiet.run, quiet.targets, quiet.pick = self.f, self.i, self.run, self.targets, self.pick
+        quiet.f, quiet.i, quiet.run, quiet.targets, quiet.pick = (
+            self.f,
+            self.i,
+            self.run,
+            self.targets,
+            self.pick,
+        )
         quiet.tally = RunTally(self.targets, remaining=Remaining(0))
         return bytearray(dropped for *_, dropped in quiet.results())
 
