@@ -78,6 +78,7 @@ class Ladder:
 
 class DirectiveError(ValueError): ...
 
+@final
 class _JsonScanner:
     """Private: the SARIF reader's scanner (checks JSON fed in chunks, reports value spans)."""
 
