@@ -233,23 +233,30 @@ def read_input(name: str) -> bytes:
 
 @contextmanager
 def open_input(name: str) -> Iterator[BinaryIO]:
-    """File *name* open for reading, or standard input for ``-`` copied to an
-    unnamed temporary file first (so that it can be read twice; it is gone
-    when closed); a failure to open or copy is a ``CommandError``."""
+    """File *name* open for reading, seekable: standard input (``-``) and a
+    pipe named by path are first copied to an unnamed temporary file (so that
+    they can be read twice; it is gone when closed). A failure to open or copy
+    is a ``CommandError``."""
     try:
-        f = _spooled_stdin() if name == "-" else open(name, "rb")  # noqa: SIM115
+        if name == "-":
+            if sys.stdin is None:
+                raise CommandError("<stdin>: standard input is closed")
+            f = _spooled(sys.stdin.buffer)
+        else:
+            f = open(name, "rb")  # noqa: SIM115
+            if not f.seekable():  # a pipe named by path, as `<(producer)` gives
+                with f:
+                    f = _spooled(f)
     except OSError as exc:
         raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
     with f:
         yield f
 
 
-def _spooled_stdin() -> BinaryIO:
-    if sys.stdin is None:
-        raise CommandError("<stdin>: standard input is closed")
+def _spooled(source: BinaryIO) -> BinaryIO:
     spool = tempfile.TemporaryFile()  # noqa: SIM115 (returned open; closed on failure)
     try:
-        shutil.copyfileobj(sys.stdin.buffer, spool, 1 << 20)
+        shutil.copyfileobj(source, spool, 1 << 20)
         spool.seek(0)
     except BaseException:
         spool.close()
