@@ -35,6 +35,7 @@ from tarnwick.sarif.fold import (
 )
 from tarnwick.sarif.index import Index
 from tarnwick.sarif.log import (
+    DUMP_SETTINGS,
     SarifError,
     _float,
     _int,
@@ -307,8 +308,16 @@ class Output:
             self.write(chunk)
 
 
+_ENCODE = json.JSONEncoder(**DUMP_SETTINGS, allow_nan=False).encode
+
+
 def _dump(value: Any) -> bytes:
-    return dumps(value)[:-1]  # without its final newline
+    """*value* as `dumps` writes it, without its final newline; a value without
+    numbers kept as text (most) skips the placeholders `dumps` needs for them."""
+    try:
+        return _ENCODE(value).encode()
+    except (TypeError, UnicodeEncodeError, RecursionError):  # a NumberText, a lone surrogate, deep nesting
+        return dumps(value)[:-1]
 
 
 def _reindexed(value: Any, kept: Kept, count: int, *, result: bool) -> Any:
