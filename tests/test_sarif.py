@@ -265,6 +265,8 @@ SUPPRESSED_R1 = b'"suppressions":[{"kind":"external","justification":"x","proper
         (encoded({"rule": {"index": 1}}), ["-D", "note:rule-two=by index"], 0, b'"notes":["by index"]'),
         (encoded(result(uri="src/my%20file.c")), ["-D", "note:*@src/my file.c=decoded"], 0, b'"notes":["decoded"]'),
         (encoded(result(uri="./src/b.py")), ["-D", "note:*@src/b.py=dot"], 0, b'"notes":["dot"]'),
+        (b"\xef\xbb\xbf" + encoded(), ["-D", "note:R1=bom"], 0, b'"notes":["bom"]'),  # a byte order mark
+        (encoded().decode().encode("utf-16"), ["-D", "note:R1=wide"], 0, b'"notes":["wide"]'),  # UTF-16
         (encoded(result("R2"), run={"graphTraversals": [{"resultIndex": 0}, {"resultIndex": 1}],
                                     "properties": {"first": {"resultIndex": 0}, "last": {"resultIndex": 1}}}),
          ["-D", "suppress:R1", "--remove-dropped"], 0,

@@ -49,11 +49,7 @@ from tarnwick.sarif.target import Targets
 CHUNK = 1 << 20  # bytes read at a time
 HELD = 8 << 20  # output held back before the first write, so that most faults leave stdout empty
 SHOWN = 50  # results kept per severity and run: what the summary's list of failures can show
-RUN_MEMBERS = (
-    "tool",
-    "artifacts",
-    "originalUriBaseIds",
-)  # what `Targets` reads of a run
+RUN_MEMBERS = ("tool", "artifacts", "originalUriBaseIds")  # what `Targets` reads of a run
 
 Span = tuple[int, int]  # [start, end) in the file
 
@@ -104,8 +100,8 @@ def utf8_start(f: BinaryIO) -> int | None:
 
 
 def _scan(f: BinaryIO, start: int, end: int | None, depth: int) -> Iterator[list[tuple[Any, ...]]]:
-    """The events of `_JsonScanner(depth)` over the file from `start`, chunk by
-    chunk, with offsets into the file."""
+    """The events of `_JsonScanner(depth)` over the file from `start` (to `end`
+    or the end of the file), chunk by chunk, with offsets into the file."""
     scanner = _JsonScanner(depth)
     pos = start
     try:
@@ -115,10 +111,21 @@ def _scan(f: BinaryIO, start: int, end: int | None, depth: int) -> Iterator[list
             if not chunk:
                 break
             pos += len(chunk)
-            yield scanner.feed(chunk)
-        yield scanner.finish()
+            yield _shifted(scanner.feed(chunk), start)
+        yield _shifted(scanner.finish(), start)
     except ValueError as exc:
-        raise _json_fault(exc) from None
+        message, path, offset, too_deep = exc.args
+        raise _json_fault(ValueError(message, path, offset + start, too_deep)) from None
+
+
+def _shifted(events: list[tuple[Any, ...]], by: int) -> list[tuple[Any, ...]]:
+    """Events with offsets counted from `by` bytes earlier."""
+    if not by:
+        return events
+    return [
+        (d, i, ks + by if ks >= 0 else ks, ke + by if ke >= 0 else ke, s + by, e + by, c, p)
+        for d, i, ks, ke, s, e, c, p in events
+    ]
 
 
 def read_frame(f: BinaryIO, start: int) -> Frame:
