@@ -117,14 +117,19 @@ def make_directives(rng: random.Random, wide: bool) -> str:
 
 
 def measured(cmd: list[str], cwd: str) -> tuple[float, float, int]:
-    """Seconds, peak memory (MB, the child's maximum resident set) and exit status of one run."""
+    """Seconds, peak memory (MB, the child's maximum resident set) and exit status of one run;
+    the child's processor seconds go to `CPU`."""
     with open(os.devnull, "wb") as sink:
         start = time.perf_counter()
         child = subprocess.Popen(cmd, stdout=sink, cwd=cwd)
         _, status, usage = os.wait4(child.pid, 0)
         seconds = time.perf_counter() - start
         child.returncode = os.waitstatus_to_exitcode(status)
+    CPU[" ".join(cmd)] = usage.ru_utime + usage.ru_stime
     return seconds, usage.ru_maxrss / 1024, child.returncode
+
+
+CPU: dict[str, float] = {}  # processor seconds of the last run of each command
 
 
 def best_of(runs: list[tuple[str, list[str]]], repeat: int, cwd: str) -> dict[str, tuple[float, float]]:
@@ -145,7 +150,10 @@ def sizes(counts: list[int], repeat: int) -> None:
     loading a log of millions of results whole takes about ten times its size in memory)."""
     rng = random.Random(8)
     tarnwick = [sys.executable, "-m", "tarnwick"]
-    print(f"{'results':>12} {'MB':>8} {'sarif s':>8} {'sarif MB/s':>10} {'peak MB':>8} {'cat s':>7} {'cat MB/s':>9}")
+    print(
+        f"{'results':>12} {'MB':>8} {'sarif s':>8} {'cpu s':>7} {'sarif MB/s':>10} {'peak MB':>8} {'cat s':>7} "
+        f"{'cat MB/s':>9}"
+    )
     for n in counts:
         with tempfile.TemporaryDirectory() as tmp:
             root = os.path.realpath(tmp)
@@ -159,7 +167,11 @@ def sizes(counts: list[int], repeat: int) -> None:
             ]
             got = best_of(runs, repeat, root)
         (cat, _), (sarif, peak) = got["cat"], got["sarif"]
-        print(f"{n:>12,} {size:>8.0f} {sarif:>8.1f} {size / sarif:>10.1f} {peak:>8.0f} {cat:>7.2f} {size / cat:>9.0f}")
+        cpu = CPU[" ".join(runs[1][1])]
+        print(
+            f"{n:>12,} {size:>8.0f} {sarif:>8.1f} {cpu:>7.1f} {size / sarif:>10.1f} {peak:>8.0f} {cat:>7.2f} "
+            f"{size / cat:>9.0f}"
+        )
 
 
 def main() -> None:
