@@ -23,10 +23,12 @@ import errno
 import gc
 import json
 import os
+import shutil
 import sys
+import tempfile
 from collections.abc import Callable, Iterable, Iterator
 from contextlib import contextmanager
-from typing import Any, NoReturn
+from typing import Any, BinaryIO, NoReturn
 
 from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
 from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced, parse
@@ -233,6 +235,39 @@ def read_input(name: str) -> bytes:
             return f.read()
     except OSError as exc:
         raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+
+
+@contextmanager
+def open_input(name: str) -> Iterator[BinaryIO]:
+    """File *name* open for reading, seekable: standard input (``-``) and a
+    pipe named by path are first copied to an unnamed temporary file (so that
+    they can be read twice; it is gone when closed). A failure to open or copy
+    is a ``CommandError``."""
+    try:
+        if name == "-":
+            if sys.stdin is None:
+                raise CommandError("<stdin>: standard input is closed")
+            f = _spooled(sys.stdin.buffer)
+        else:
+            f = open(name, "rb")  # noqa: SIM115
+            if not f.seekable():  # a pipe named by path, as `<(producer)` gives
+                with f:
+                    f = _spooled(f)
+    except OSError as exc:
+        raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+    with f:
+        yield f
+
+
+def _spooled(source: BinaryIO) -> BinaryIO:
+    spool = tempfile.TemporaryFile()  # noqa: SIM115 (returned open; closed on failure)
+    try:
+        shutil.copyfileobj(source, spool, 1 << 20)
+        spool.seek(0)
+    except BaseException:
+        spool.close()
+        raise
+    return spool
 
 
 # ---------------------------------------------------------------- output

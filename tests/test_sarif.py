@@ -2,6 +2,7 @@
 
 import copy
 import importlib.util
+import io
 import json
 import shutil
 import subprocess
@@ -15,6 +16,7 @@ from hypothesis import strategies as st
 import helpers
 from helpers import RUFF
 from tarnwick import lint_fold, parse, sarif
+from tarnwick.sarif.stream import fold_stream
 
 DATA = Path(__file__).parent / "data"
 SARIF = DATA / "sarif"
@@ -133,6 +135,53 @@ def test_each_result_is_folded_by_lint_fold_with_every_directive(log, directives
     assert remaining_after == remaining and [run["results"] for run in removed["runs"]] == kept
 
 
+def shuffled(draw, obj):
+    """`obj` with the members of each of its objects in an order drawn."""
+    stack = [obj]
+    while stack:
+        node = stack.pop()
+        if isinstance(node, dict):
+            items = draw(st.permutations(list(node.items())))
+            node.clear()
+            node.update(items)
+        stack += node.values() if isinstance(node, dict) else node if isinstance(node, list) else []
+    return obj
+
+
+@st.composite
+def streamed_logs(draw):
+    """Logs as a producer may write them: members in any order (results before tool), artifacts
+    reached by index, references to results, numbers a float cannot carry, any layout."""
+    log = draw(LOGS)
+    for run in log["runs"]:
+        run["artifacts"] = [{"location": {"uri": "lib/c.py"}}, {"location": {"uri": "file:///root/src/b.py"}}]
+        for r in run["results"]:
+            if draw(st.booleans()):
+                r["locations"] = [{"physicalLocation": {"artifactLocation": {"index": draw(st.integers(0, 2))}}}]
+            if draw(st.booleans()):
+                r["properties"] = {**r.get("properties", {}), "f": sarif.log.NumberText("1.50e1")}
+        count = len(run["results"])
+        run["graphTraversals"] = [{"resultIndex": draw(st.integers(0, count))} for _ in range(draw(st.integers(0, 3)))]
+    text = sarif.dump_log(shuffled(draw, log))
+    return json.dumps(json.loads(text), indent=draw(st.sampled_from([None, 1])),
+                      ensure_ascii=draw(st.booleans())).replace('"1.50e1"', "1.50e1").encode() if draw(st.booleans()) else text
+
+
+@settings(max_examples=100, deadline=None)
+@given(streamed_logs(), st.lists(DIRECTIVES, max_size=6), st.booleans())
+def test_streaming_folds_as_loading_the_whole_log(data, directives, remove):
+    log = sarif.load_log(data)
+    whole = sarif.fold_log(log, directives, roots=["/root"], remove_dropped=remove)
+    out = []
+    streamed = fold_stream(io.BytesIO(data), directives, roots=["/root"], write=out.append, remove_dropped=remove)
+    assert sarif.load_log(b"".join(out)) == sarif.load_log(sarif.dump_log(log))
+    assert streamed.used == whole.used
+    fields = [(t.read, t.dropped, t.up, t.down, t.annotated, t.remaining.counts) for t in whole.runs]
+    assert [(t.read, t.dropped, t.up, t.down, t.annotated, t.remaining.counts) for t in streamed.runs] == fields
+    for fail_on in ("error", "warning", "note"):
+        assert sarif.gate(streamed.severities, fail_on) == sarif.gate(whole.severities, fail_on)
+
+
 def test_hand_written_log_end_to_end(tmp_path):
     policy = tmp_path / "policy.txt"
     policy.write_text("escalate:<alpha>plugin-rule@src/*=plugin rules are errors\n"  # already an error: keeps the note
@@ -169,7 +218,7 @@ def test_log_from_a_file_and_directives_from_stdin(tmp_path):
 def encoded(*results, run=None):
     log = make_log(("t", [result(), *results]))
     log["runs"][0].update(run or {})
-    return json.dumps(log).encode()
+    return json.dumps(log, separators=(",", ":")).encode()  # compact: what is not folded is copied as it is
 
 
 def raw(text):  # a log with one result written as JSON text, for what json.dumps cannot write
@@ -186,6 +235,9 @@ SUPPRESSED_R1 = b'"suppressions":[{"kind":"external","justification":"x","proper
         (b"{", [], 2, "<stdin>: not JSON: "),
         (b'{"version": "2.1.0", "runs": [NaN]}', [], 2, "not JSON: NaN is not a JSON value"),
         (b"[" * 100_000 + b"]" * 100_000, [], 2, "not JSON that tarnwick can read: nested too deeply"),
+        (raw('{"ruleId": "R1", "x": %s}' % ("[" * 600 + "]" * 600)), [], 2, "nested too deeply at runs[0].results[0].x[0]"),
+        (encoded(result())[:-30], [], 2, "not JSON: the input ends in the middle of a value"),  # a log cut off
+        (encoded(result())[:-2] + b"}}", [], 2, "not JSON: expected ',' or ']' at runs (byte"),
         (b"[]", [], 2, "not a SARIF log"),
         (b'{"version": "2.0.0", "runs": []}', [], 2, '"version" is "2.0.0", expected "2.1.0"'),
         (b'{"version": "2.1.0", "runs": [{"tool": {"driver": {}}}]}', [], 2, "runs[0].tool.driver.name: expected a"),
@@ -213,6 +265,8 @@ SUPPRESSED_R1 = b'"suppressions":[{"kind":"external","justification":"x","proper
         (encoded({"rule": {"index": 1}}), ["-D", "note:rule-two=by index"], 0, b'"notes":["by index"]'),
         (encoded(result(uri="src/my%20file.c")), ["-D", "note:*@src/my file.c=decoded"], 0, b'"notes":["decoded"]'),
         (encoded(result(uri="./src/b.py")), ["-D", "note:*@src/b.py=dot"], 0, b'"notes":["dot"]'),
+        (b"\xef\xbb\xbf" + encoded(), ["-D", "note:R1=bom"], 0, b'"notes":["bom"]'),  # a byte order mark
+        (encoded().decode().encode("utf-16"), ["-D", "note:R1=wide"], 0, b'"notes":["wide"]'),  # UTF-16
         (encoded(result("R2"), run={"graphTraversals": [{"resultIndex": 0}, {"resultIndex": 1}],
                                     "properties": {"first": {"resultIndex": 0}, "last": {"resultIndex": 1}}}),
          ["-D", "suppress:R1", "--remove-dropped"], 0,

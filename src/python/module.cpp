@@ -1,12 +1,13 @@
 // The extension module `_tarnwick`: multi-phase initialisation with a single
 // exec step that registers, in order, every public name and lists it in
-// `__all__` (all but expand_sourced, a helper for the package's own tools).
+// `__all__` (all but expand_sourced and _JsonScanner, helpers for the package's own tools).
 #include <Python.h>
 
 #include "python/directive_type.h"
 #include "python/errors.h"
 #include "python/exit_gate.h"
 #include "python/functions.h"
+#include "python/json_scanner_type.h"
 #include "python/ladder_type.h"
 #include "python/ref.h"
 
@@ -40,6 +41,7 @@ const Registration kRegistrations[] = {
     {"Ladder", [](PyObject*) { return shared(ladder_type()); }},
     {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
     {"expand_sourced", [](PyObject* m) { return function(m, &kExpandSourcedDef); }, false},
+    {"_JsonScanner", [](PyObject*) { return shared(json_scanner_type()); }, false},
 #ifdef TARNWICK_CANARY  // the sanitizer self-check, see canary.cpp
     {"_canary", [](PyObject* m) { return function(m, &kCanaryDef); }, false},
 #endif

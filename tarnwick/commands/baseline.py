@@ -13,13 +13,14 @@ from tarnwick._command import (
     large_json,
     log_roots,
     one_line,
+    open_input,
     plural,
-    read_input,
     shown_name,
     write_stdout,
 )
-from tarnwick.sarif import SarifError, load_log
-from tarnwick.sarif.baseline import Baseline, findings, make_baseline
+from tarnwick.sarif import SarifError
+from tarnwick.sarif.baseline import Baseline, make_baseline
+from tarnwick.sarif.stream import findings_stream
 
 
 def register(subparsers: Any) -> None:
@@ -49,8 +50,8 @@ def run(args: argparse.Namespace) -> int:
     roots = log_roots(args)
     source = shown_name(args.log)
     try:
-        with large_json():
-            found = findings(load_log(read_input(args.log)), roots)
+        with large_json(), open_input(args.log) as log:
+            found = findings_stream(log, roots)
     except SarifError as exc:
         raise CommandError(f"{source}: {exc}") from None
     made = make_baseline(found)

@@ -15,8 +15,8 @@ from tarnwick._command import (
     large_json,
     log_roots,
     one_line,
+    open_input,
     origin_text,
-    read_input,
     shown,
     shown_name,
     sourced_directives,
@@ -24,7 +24,8 @@ from tarnwick._command import (
     write_stdout,
 )
 from tarnwick._lint_verbs import SETTINGS, lint_verb
-from tarnwick.sarif import Fold, SarifError, dump_log, fold_log, gate, load_log
+from tarnwick.sarif import Fold, SarifError, gate
+from tarnwick.sarif.stream import fold_stream
 from tarnwick.sarif.summary import failure_lines, summary_lines
 
 
@@ -80,13 +81,16 @@ def run(args: argparse.Namespace) -> int:
     sourced = sourced_directives(args, lint=True)
     roots = log_roots(args)
     try:
-        with large_json():
-            log = load_log(read_input(args.log))
-            fold = fold_log(log, [d for d, _ in sourced], roots=roots, remove_dropped=args.remove_dropped)
-            out = dump_log(log)
+        with large_json(), open_input(args.log) as log:
+            fold = fold_stream(
+                log,
+                [d for d, _ in sourced],
+                roots=roots,
+                write=write_stdout,
+                remove_dropped=args.remove_dropped,
+            )
     except SarifError as exc:
         raise CommandError(f"{shown_name(args.log)}: {exc}") from None
-    write_stdout(out)
     sys.stdout.flush()
     status = gate(fold.severities, args.fail_on)
     unused = [] if args.unused == "ignore" else _unused(sourced, fold)

@@ -79,14 +79,21 @@ def findings(log: Obj, roots: list[str]) -> Counter[Key]:
         targets = Targets(run, roots)
         for j, result in enumerate(run.get("results") or ()):
             try:
-                level, names = targets.of(result)
-                if (recorded_level(result) or level) == "none" or suppressed(result):
-                    continue
-                scopes = targets.scopes.of(result)
+                key = finding_key(result, targets)
             except SarifError as exc:
                 raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-            found[targets.qualifier, names[0], scopes[0] if scopes else None] += 1
+            if key is not None:
+                found[key] += 1
     return found
+
+
+def finding_key(result: Obj, targets: Targets) -> Key | None:
+    """The key of one result of a run, or None when it does not count (see `findings`)."""
+    level, names = targets.of(result)
+    if (recorded_level(result) or level) == "none" or suppressed(result):
+        return None
+    scopes = targets.scopes.of(result)
+    return targets.qualifier, names[0], scopes[0] if scopes else None
 
 
 @dataclass

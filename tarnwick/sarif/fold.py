@@ -11,6 +11,7 @@ the same policy twice gives what applying it once gives.
 
 from __future__ import annotations
 
+from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -124,6 +125,38 @@ def reindex(run: Obj, moved: dict[int, int], count: int) -> None:
 # ---------------------------------------------------------------- the fold
 
 
+class Remaining:
+    """The results of a run that still count for a gate, as ``(severity, result)``
+    pairs appended in order: how many there are of each severity, and the pairs
+    themselves, all of them or (``keep`` given) the first `keep` of each
+    severity, which is enough to list the first `keep` at or above any level."""
+
+    def __init__(self, keep: int | None = None):
+        self.keep = keep
+        self.counts = dict.fromkeys(RANK, 0)
+        self.kept: list[tuple[int, str, Obj]] = []  # (place among the remaining, severity, result)
+
+    def append(self, pair: tuple[str, Obj]) -> None:
+        severity, result = pair
+        count = self.counts[severity]
+        if self.keep is None or count < self.keep:
+            self.kept.append((sum(self.counts.values()), severity, result))
+        self.counts[severity] = count + 1
+
+    def __iter__(self) -> Iterator[tuple[str, Obj]]:
+        """The pairs kept, in order."""
+        return ((severity, result) for _, severity, result in self.kept)
+
+    def count(self, at_or_above: Callable[[str], bool]) -> int:
+        return sum(n for severity, n in self.counts.items() if at_or_above(severity))
+
+    def severities(self) -> list[str]:
+        """Every severity in order; only one of each that occurs when not all are kept."""
+        if self.keep is None:
+            return [severity for _, severity, _ in self.kept]
+        return [severity for severity, n in self.counts.items() if n]
+
+
 @dataclass
 class RunTally:
     """What the fold did to the results of one run."""
@@ -134,7 +167,7 @@ class RunTally:
     up: int = 0  # moved towards "error", not dropped
     down: int = 0  # moved towards "info", not dropped
     annotated: int = 0  # only notes added
-    remaining: list[tuple[str, Obj]] = field(default_factory=list)  # (severity, result) still counting
+    remaining: Remaining = field(default_factory=Remaining)  # (severity, result) still counting
 
     @property
     def tool(self) -> str:
@@ -151,7 +184,7 @@ class Fold:
     @property
     def severities(self) -> list[str]:
         """The severity of every result that still counts for a gate."""
-        return [severity for tally in self.runs for severity, _ in tally.remaining]
+        return [severity for tally in self.runs for severity in tally.remaining.severities()]
 
 
 def _count(tally: RunTally, severity: str, folded: Folded) -> None:

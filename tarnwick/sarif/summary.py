@@ -53,14 +53,15 @@ def failure_lines(fold: Fold, fail_on: str | None) -> list[str]:
         for tally in fold.runs
         for severity, result in tally.remaining
         if _at_or_above(severity, fail_on)
-    ]
+    ][:SHOWN_FAILURES]
+    count = sum(t.remaining.count(lambda s: _at_or_above(s, fail_on)) for t in fold.runs)
     lines = []
-    for tally, severity, result in failing[:SHOWN_FAILURES]:
+    for tally, severity, result in failing:
         rule = tally.targets.of(result)[1][0]
         level = LEVEL_OF_SEVERITY[severity]
         lines.append(one_line(f"{_where(tally, result)}: {level}: {rule} {_message(result)} [{tally.tool}]"))
-    if len(failing) > SHOWN_FAILURES:
-        lines.append(f"... and {len(failing) - SHOWN_FAILURES} more")
+    if count > len(failing):
+        lines.append(f"... and {count - len(failing)} more")
     return lines
 
 
@@ -68,7 +69,7 @@ def _tally_text(tallies: list[RunTally], fail_on: str | None) -> str:
     def total(field: str) -> int:
         return sum(getattr(t, field) for t in tallies)
 
-    left = sum(_at_or_above(s, fail_on) for t in tallies for s, _ in t.remaining)
+    left = sum(t.remaining.count(lambda s: _at_or_above(s, fail_on)) for t in tallies)
     text = (
         f"{plural(total('read'), 'result')} read, {total('dropped'):,} dropped, {total('up'):,} moved up, "
         f"{total('down'):,} moved down, {total('annotated'):,} annotated; {left:,} "

@@ -1,0 +1,508 @@
+"""Reading a SARIF log one result at a time, in memory that does not grow with its results.
+
+A first scan (`read_frame`) checks that the whole file is JSON and notes
+where the members of the log and of each run are, so that `results` may come
+before `tool` or `artifacts` and a log cut off anywhere is refused before
+anything is written. Then each run's results array is scanned again and each
+result is parsed on its own: a result that the fold leaves as it was is
+copied byte for byte, a changed one is written as `tarnwick.sarif.log.dumps`
+writes it, and every byte outside the results is copied as it is. The
+output is equal, as parsed JSON, to what folding the whole loaded log gives.
+
+Kept in memory: the tool, `artifacts` and `originalUriBaseIds` of the run
+being folded (and the `Targets` of each run, for the summary), the first
+results that remain at each severity (what the summary lists), and with
+``--remove-dropped`` one byte per result of a run (which ones are dropped).
+"""
+
+from __future__ import annotations
+
+import json
+from collections import Counter
+from collections.abc import Callable, Iterator
+from dataclasses import dataclass, field
+from typing import Any, BinaryIO
+
+from tarnwick._tarnwick import Directive, _JsonScanner
+from tarnwick.sarif.baseline import Key, finding_key
+from tarnwick.sarif.fold import (
+    Fold,
+    Remaining,
+    RunTally,
+    fold_log,
+    fold_result,
+    reindex,
+)
+from tarnwick.sarif.index import Index
+from tarnwick.sarif.log import (
+    DUMP_SETTINGS,
+    SarifError,
+    _float,
+    _int,
+    _no_constant,
+    dumps,
+    load_log,
+    loads,
+)
+from tarnwick.sarif.target import Targets
+
+CHUNK = 1 << 20  # bytes read at a time
+HELD = 8 << 20  # output held back before the first write, so that most faults leave stdout empty
+SHOWN = 50  # results kept per severity and run: what the summary's list of failures can show
+RUN_MEMBERS = ("tool", "artifacts", "originalUriBaseIds")  # what `Targets` reads of a run
+
+Span = tuple[int, int]  # [start, end) in the file
+
+
+@dataclass
+class RunFrame:
+    span: Span
+    members: dict[str, Span] = field(default_factory=dict)  # the last of each name, as JSON reads it
+    results: int = 0  # elements of the results array
+
+
+@dataclass
+class Frame:
+    span: Span  # the log's top-level value
+    runs: list[RunFrame]
+
+
+def _json_fault(exc: ValueError) -> SarifError:
+    message, path, offset, too_deep = exc.args
+    where = f" at {path}" if path else ""
+    if too_deep:
+        return SarifError(f"not JSON that tarnwick can read: nested too deeply{where} (byte {offset})")
+    return SarifError(f"not JSON: {message}{where} (byte {offset})")
+
+
+def _read(f: BinaryIO, span: Span) -> bytes:
+    f.seek(span[0])
+    return f.read(span[1] - span[0])
+
+
+def _value(f: BinaryIO, span: Span) -> Any:
+    return loads(_read(f, span))
+
+
+def _first_byte(f: BinaryIO, span: Span) -> bytes:
+    return _read(f, (span[0], span[0] + 1))
+
+
+def utf8_start(f: BinaryIO) -> int | None:
+    """Where the JSON text starts (after a UTF-8 byte order mark), or None when
+    the file is in another encoding that JSON allows (UTF-16, UTF-32)."""
+    f.seek(0)
+    head = f.read(4)
+    encoding = json.detect_encoding(head)
+    if encoding == "utf-8-sig":
+        return 3
+    return 0 if encoding == "utf-8" else None
+
+
+def _scan(f: BinaryIO, start: int, end: int | None, depth: int) -> Iterator[list[tuple[Any, ...]]]:
+    """The events of `_JsonScanner(depth)` over the file from `start` (to `end`
+    or the end of the file), chunk by chunk, with offsets into the file."""
+    scanner = _JsonScanner(depth)
+    pos = start
+    try:
+        while end is None or pos < end:
+            f.seek(pos)  # the caller may read elsewhere between chunks
+            chunk = f.read(CHUNK if end is None else min(CHUNK, end - pos))
+            if not chunk:
+                break
+            pos += len(chunk)
+            yield _shifted(scanner.feed(chunk), start)
+        yield _shifted(scanner.finish(), start)
+    except ValueError as exc:
+        message, path, offset, too_deep = exc.args
+        raise _json_fault(ValueError(message, path, offset + start, too_deep)) from None
+
+
+def _shifted(events: list[tuple[Any, ...]], by: int) -> list[tuple[Any, ...]]:
+    """Events with offsets counted from `by` bytes earlier."""
+    if not by:
+        return events
+    return [
+        (d, i, ks + by if ks >= 0 else ks, ke + by if ke >= 0 else ke, s + by, e + by, c, p)
+        for d, i, ks, ke, s, e, c, p in events
+    ]
+
+
+def read_frame(f: BinaryIO, start: int) -> Frame:
+    """The first scan: the whole file checked as JSON, the places of the log's
+    members and of each run's, and the frame that the fold relies on checked
+    as `load_log` checks it."""
+    top: Span | None = None
+    keys: list[tuple[Span, Span]] = []  # the log's members: key, value
+    runs: list[list[tuple[Span, Span, int]]] = []  # each run's members: key, value, children
+    spans: list[Span] = []  # of each run
+    pending: tuple[list[list[tuple[Span, Span, int]]], list[Span]] = ([], [])
+    members: list[tuple[Span, Span, int]] = []
+    for events in _scan(f, start, None, 3):
+        for depth, _index, key_start, key_end, s, e, children, _plain in events:
+            if depth == 3 and key_start >= 0:  # a member of an element of a member of the log
+                members.append(((key_start, key_end), (s, e), children))
+            elif depth == 2:  # an element of a member of the log
+                pending[0].append(members)
+                pending[1].append((s, e))
+                members = []
+            elif depth == 1:
+                if key_start >= 0:
+                    keys.append(((key_start, key_end), (s, e)))
+                    if _key(f, (key_start, key_end)) == "runs":
+                        runs, spans = pending
+                pending, members = ([], []), []
+            elif depth == 0:
+                top = (s, e)
+    assert top is not None  # the scan refuses a file without one value
+    frame = Frame(top, [_run_frame(f, span, run) for span, run in zip(spans, runs, strict=True)])
+    _check(f, top, {_key(f, key): span for key, span in keys}, frame.runs)
+    return frame
+
+
+def _run_frame(f: BinaryIO, span: Span, members: list[tuple[Span, Span, int]]) -> RunFrame:
+    run = RunFrame(span)
+    for key_span, value, children in members:
+        key = _key(f, key_span)
+        run.members[key] = value  # the last of a name counts, as for `json`
+        if key == "results":
+            run.results = children if _first_byte(f, value) == b"[" else 0
+    return run
+
+
+def _key(f: BinaryIO, span: Span) -> str:
+    key = json.loads(_read(f, span))
+    assert isinstance(key, str)
+    return key
+
+
+def _check(f: BinaryIO, top: Span, members: dict[str, Span], runs: list[RunFrame]) -> None:
+    """The checks of `load_log`, in its order, on the frame (a small stand-in log built of
+    the members they look at)."""
+    if _first_byte(f, top) != b"{":
+        raise SarifError("not a SARIF log: the top level is not a JSON object")
+    stand_in: dict[str, Any] = {k: _value(f, members[k]) for k in ("version",) if k in members}
+    if "runs" in members:
+        if _first_byte(f, members["runs"]) == b"[":
+            stand_in["runs"] = [_run_stand_in(f, run) for run in runs]
+        else:
+            stand_in["runs"] = _value(f, members["runs"])
+    load_log(dumps(stand_in))  # raises as it would for the whole log
+
+
+def _run_stand_in(f: BinaryIO, run: RunFrame) -> Any:
+    if _first_byte(f, run.span) != b"{":
+        return 0  # not an object: what the check says of it is all that matters
+    stand_in = {k: _value(f, run.members[k]) for k in ("tool",) if k in run.members}
+    if "results" in run.members:
+        results = run.members["results"]
+        stand_in["results"] = [] if _first_byte(f, results) == b"[" else _value(f, results)
+    return stand_in
+
+
+def run_view(f: BinaryIO, run: RunFrame) -> dict[str, Any]:
+    """The members of a run that `Targets` reads."""
+    return {k: _value(f, run.members[k]) for k in RUN_MEMBERS if k in run.members}
+
+
+@dataclass
+class Chunk:
+    """Bytes of a results array holding whole results: `elements` are
+    (index, start, end, plain) with offsets into `data`; `text` is `data` as
+    a str when it is ASCII (so that offsets are the same in both)."""
+
+    data: bytes
+    text: str | None
+    elements: list[tuple[int, int, int, bool]]
+
+
+def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
+    """The results array at `span`, a chunk at a time; `plain` tells that
+    parsing a result with plain `json` keeps it exactly."""
+    scanner = _JsonScanner(1)
+    data, base, pos = (
+        b"",
+        span[0],
+        span[0],
+    )  # `data`: the bytes from `base` not yet handed out
+    while pos < span[1]:
+        f.seek(pos)
+        chunk = f.read(min(CHUNK, span[1] - pos))
+        if not chunk:
+            raise SarifError("the log changed while it was read")
+        pos += len(chunk)
+        try:
+            events = scanner.feed(chunk)
+        except ValueError as exc:
+            raise _json_fault(exc) from None
+        data = data + chunk if data else chunk
+        shift = span[0] - base
+        elements = [
+            (j, s + shift, e + shift, plain) for depth, j, _, _, s, e, _, plain in events if depth == 1
+        ]
+        if not elements:
+            continue
+        cut = elements[-1][2]
+        whole = data[:cut]
+        yield Chunk(whole, whole.decode("ascii") if whole.isascii() else None, elements)
+        data, base = data[cut:], base + cut
+
+
+# json's own scanner, called at a place in a str: no slice and no decoding per result.
+_SCAN_PLAIN = json.JSONDecoder().scan_once  # type: ignore[attr-defined]
+_SCAN_EXACT = json.JSONDecoder(  # type: ignore[attr-defined]
+    parse_float=_float, parse_int=_int, parse_constant=_no_constant
+).scan_once
+
+
+def parse_result(raw: bytes, plain: bool) -> Any:
+    return json.loads(raw) if plain else loads(raw)
+
+
+class Kept:
+    """Old index -> new index of the results of a run that stay, from one byte
+    per result; the mapping `reindex` asks for."""
+
+    BLOCK = 4096
+
+    def __init__(self, dropped: bytearray):
+        self.dropped = dropped
+        self.before = [0]  # dropped results before each block
+        for b in range(0, len(dropped), self.BLOCK):
+            self.before.append(self.before[-1] + dropped.count(1, b, b + self.BLOCK))
+
+    def __contains__(self, index: object) -> bool:
+        return type(index) is int and 0 <= index < len(self.dropped) and not self.dropped[index]
+
+    def __getitem__(self, index: int) -> int:
+        block = index // self.BLOCK
+        return index - self.before[block] - self.dropped.count(1, block * self.BLOCK, index)
+
+    def any(self) -> bool:
+        return self.before[-1] > 0
+
+
+class Output:
+    """Writes through `write`, holding back the first `HELD` bytes (so that a
+    fault found early leaves nothing written) and then about a chunk at a time."""
+
+    def __init__(self, write: Callable[[bytes], None]):
+        self.write_out = write
+        self.parts: list[bytes] = []
+        self.size = 0
+        self.limit = HELD
+
+    def write(self, data: bytes) -> None:
+        self.parts.append(data)
+        self.size += len(data)
+        if self.size >= self.limit:
+            self.flush()
+            self.limit = CHUNK
+
+    def flush(self) -> None:
+        if self.parts:
+            self.write_out(b"".join(self.parts))
+            self.parts, self.size = [], 0
+
+    def copy(self, f: BinaryIO, span: Span) -> None:
+        f.seek(span[0])
+        pos = span[0]
+        while pos < span[1]:
+            chunk = f.read(min(CHUNK, span[1] - pos))
+            if not chunk:
+                raise SarifError("the log changed while it was read")
+            pos += len(chunk)
+            self.write(chunk)
+
+
+_ENCODE = json.JSONEncoder(**DUMP_SETTINGS, allow_nan=False).encode
+
+
+def _dump(value: Any) -> bytes:
+    """*value* as `dumps` writes it, without its final newline; a value without
+    numbers kept as text (most) skips the placeholders `dumps` needs for them."""
+    try:
+        return _ENCODE(value).encode()
+    except (TypeError, UnicodeEncodeError, RecursionError):  # a NumberText, a lone surrogate, deep nesting
+        return dumps(value)[:-1]
+
+
+def _reindexed(value: Any, kept: Kept, count: int, *, result: bool) -> Any:
+    run = {"results": [value]} if result else {"value": value, "results": []}
+    reindex(run, kept, count)  # type: ignore[arg-type]
+    return run["results"][0] if result else run["value"]
+
+
+def _may_hold_index(raw: bytes) -> bool:
+    return b"resultIndex" in raw or b"\\u" in raw  # a key may spell it with escapes
+
+
+class RunFold:
+    """The fold of the results of one run."""
+
+    def __init__(self, f: BinaryIO, i: int, run: RunFrame, index: Index, roots: list[str]):
+        self.f, self.i, self.run = f, i, run
+        self.targets = Targets(run_view(f, run), roots)
+        self.tally = RunTally(self.targets, remaining=Remaining(SHOWN))
+        self.tally.read = run.results
+        self.pick = index.for_run(self.targets.qualifier)
+
+    def results(self) -> Iterator[tuple[Chunk, int, int, Any, bool, bool]]:
+        """Each result folded: its chunk and span in it, the result, whether the fold changed it, dropped."""
+        tally = self.tally
+        for chunk in results_of(self.f, self.run.members["results"]):
+            data, text = chunk.data, chunk.text
+            for j, s, e, plain in chunk.elements:
+                if text is not None:
+                    result = (_SCAN_PLAIN if plain else _SCAN_EXACT)(text, s)[0]
+                else:
+                    result = parse_result(data[s:e], plain)
+                before = tally.dropped + tally.up + tally.down + tally.annotated
+                try:
+                    folded_again = type(result) is dict and _recorded(result)
+                    dropped = fold_result(result, self.targets, self.pick, tally)
+                except SarifError as exc:
+                    raise SarifError(f"runs[{self.i}].results[{j}]{exc}") from None
+                changed = folded_again or before != tally.dropped + tally.up + tally.down + tally.annotated
+                if not plain and not changed:  # a surrogate is written as an escape
+                    changed = b"\xed" in data[s:e]
+                yield chunk, s, e, result, changed, dropped
+
+    def dropped(self) -> bytearray:
+        """One byte per result, 1 for each that the fold drops (a fold of its own, counted nowhere)."""
+        quiet = RunFold.__new__(RunFold)
+        quiet.f, quiet.i, quiet.run, quiet.targets, quiet.pick = (
+            self.f,
+            self.i,
+            self.run,
+            self.targets,
+            self.pick,
+        )
+        quiet.tally = RunTally(self.targets, remaining=Remaining(0))
+        return bytearray(dropped for *_, dropped in quiet.results())
+
+
+def _recorded(result: dict[str, Any]) -> bool:
+    props = result.get("properties")
+    return isinstance(props, dict) and "tarnwick" in props
+
+
+def fold_stream(
+    f: BinaryIO,
+    directives: list[Directive],
+    *,
+    roots: list[str],
+    write: Callable[[bytes], None],
+    remove_dropped: bool = False,
+) -> Fold:
+    """Fold the log in file `f` (seekable) as `fold_log` folds a loaded log and
+    write the folded log through `write`; see the module's docstring."""
+    start = utf8_start(f)
+    if start is None:  # UTF-16 or UTF-32: loaded whole
+        f.seek(0)
+        log = load_log(f.read())
+        fold = fold_log(log, directives, roots=roots, remove_dropped=remove_dropped)
+        write(dumps(log))
+        return fold
+    frame = read_frame(f, start)
+    index = Index(directives)
+    fold = Fold([], index.used)
+    out = Output(write)
+    pos = frame.span[0]
+    for i, run in enumerate(frame.runs):
+        results = run.members.get("results")
+        folding = RunFold(f, i, run, index, roots)
+        fold.runs.append(folding.tally)
+        if not run.results:
+            continue
+        kept = Kept(folding.dropped()) if remove_dropped else None
+        if kept is not None and kept.any():
+            for key, span in sorted(run.members.items(), key=lambda item: item[1]):
+                if key != "results" and span < results:  # type: ignore[operator]
+                    pos = _write_reindexed(out, f, pos, span, kept, run.results)
+        out.copy(f, (pos, results[0]))  # type: ignore[index]
+        _write_results(out, folding, kept, remove_dropped)
+        pos = results[1]  # type: ignore[index]
+        if kept is not None and kept.any():
+            for key, span in sorted(run.members.items(), key=lambda item: item[1]):
+                if key != "results" and span > results:  # type: ignore[operator]
+                    pos = _write_reindexed(out, f, pos, span, kept, run.results)
+    out.copy(f, (pos, frame.span[1]))
+    out.write(b"\n")
+    out.flush()
+    return fold
+
+
+def _write_reindexed(out: Output, f: BinaryIO, pos: int, span: Span, kept: Kept, count: int) -> int:
+    raw = _read(f, span)
+    if not _may_hold_index(raw):
+        return pos
+    out.copy(f, (pos, span[0]))
+    out.write(_dump(_reindexed(loads(raw), kept, count, result=False)))
+    return span[1]
+
+
+def _write_results(out: Output, folding: RunFold, kept: Kept | None, remove_dropped: bool) -> None:
+    """The folded results array. Results left as they were are copied in runs
+    of neighbours (with what lies between them), the others written anew."""
+    out.write(b"[")
+    written = False  # an element is out: the next one needs a comma
+    count = folding.run.results
+    reindexing = kept is not None and kept.any()
+    copy: tuple[Chunk, int, int] | None = None  # a run of results copied as they are
+    for chunk, s, e, result, changed, dropped in folding.results():
+        if dropped and remove_dropped:
+            new = None
+        elif reindexing and _may_hold_index(chunk.data[s:e]):
+            base = result if changed else loads(chunk.data[s:e])
+            new = _dump(_reindexed(base, kept, count, result=True))  # type: ignore[arg-type]
+        elif changed:
+            new = _dump(result)
+        elif copy is not None and copy[0] is chunk:
+            copy = (chunk, copy[1], e)
+            continue
+        else:
+            new = b""
+        if copy is not None:
+            out.write(b"," if written else b"")
+            out.write(copy[0].data[copy[1] : copy[2]])
+            written, copy = True, None
+        if new == b"":
+            copy = (chunk, s, e)
+        elif new is not None:
+            out.write(b"," + new if written else new)
+            written = True
+    if copy is not None:
+        out.write(b"," if written else b"")
+        out.write(copy[0].data[copy[1] : copy[2]])
+    out.write(b"]")
+
+
+def findings_stream(f: BinaryIO, roots: list[str]) -> Counter[Key]:
+    """`tarnwick.sarif.baseline.findings` of the log in file `f`, one result at a time."""
+    start = utf8_start(f)
+    if start is None:
+        from tarnwick.sarif.baseline import findings
+
+        f.seek(0)
+        return findings(load_log(f.read()), roots)
+    frame = read_frame(f, start)
+    found: Counter[Key] = Counter()
+    for i, run in enumerate(frame.runs):
+        targets = Targets(run_view(f, run), roots)
+        results = run.members.get("results")
+        if results is None or _first_byte(f, results) != b"[":
+            continue
+        for chunk in results_of(f, results):
+            for j, s, e, plain in chunk.elements:
+                if chunk.text is not None:
+                    result = (_SCAN_PLAIN if plain else _SCAN_EXACT)(chunk.text, s)[0]
+                else:
+                    result = parse_result(chunk.data[s:e], plain)
+                try:
+                    key = finding_key(result, targets)
+                except SarifError as exc:
+                    raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
+                if key is not None:
+                    found[key] += 1
+    return found
