@@ -6,6 +6,7 @@
 #include "python/convert.h"
 #include "python/call.h"
 #include "python/errors.h"
+#include "python/restore.h"
 
 namespace tarnwick::py {
 namespace {
@@ -54,6 +55,23 @@ PyObject* directive_matches(PyObject* self, Call& call) {
   return PyBool_FromLong(record_of(self).matches({names.span(), qualifier, scopes.span()}));
 }
 
+PyObject* optional_str(const std::optional<std::string>& text) { return new_str_or_none(text ? &*text : nullptr); }
+
+// (restorer, (action, kind, name, path, note)).
+PyObject* directive_reduce(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    const Directive& d = record_of(self);
+    Ref action(new_str(d.action));
+    Ref kind(action ? optional_str(d.kind) : nullptr);
+    Ref name(kind ? new_str(d.name.source()) : nullptr);
+    Ref path(name ? new_str_or_none(d.path ? &d.path->source() : nullptr) : nullptr);
+    Ref note(path ? optional_str(d.note) : nullptr);
+    if (!note) return nullptr;
+    return reduce_with("_directive",
+                       PyTuple_Pack(5, action.get(), kind.get(), name.get(), path.get(), note.get()));
+  });
+}
+
 PyGetSetDef kGetters[] = {
     {"action", get_action, nullptr, "The action token, verbatim.", nullptr},
     {"kind", get_kind, nullptr, "The `<KIND>` filter, or `None` for any kind.", nullptr},
@@ -71,6 +89,8 @@ PyMethodDef kMethods[] = {
      "`qualifier`/`scopes`)?\n\n"
      "KIND (if set) must equal `qualifier` exactly; NAME must glob-match one of `names`; PATH (if\n"
      "set) must glob-match one of `scopes`."),
+    {"__reduce__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(directive_reduce)),
+     METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,12 +1,14 @@
 // The extension module `_tarnwick`: multi-phase initialisation with a single
 // exec step that registers, in order, every public name and lists it in
-// `__all__` (all but expand_sourced, a helper for the package's own tools).
+// `__all__` (all but expand_sourced, Policy and the private helpers, which the
+// package exports or uses itself).
 #include <Python.h>
 
 #include "python/directive_type.h"
 #include "python/errors.h"
 #include "python/functions.h"
 #include "python/ladder_type.h"
+#include "python/policy_type.h"
 #include "python/ref.h"
 
 namespace tarnwick::py {
@@ -39,6 +41,15 @@ const Registration kRegistrations[] = {
     {"Ladder", [](PyObject*) { return shared(ladder_type()); }},
     {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
     {"expand_sourced", [](PyObject* m) { return function(m, &kExpandSourcedDef); }, false},
+    {"Policy", [](PyObject*) { return shared(policy_type()); }, false},
+    {"_policy", [](PyObject* m) { return function(m, &kPolicyRestoreDef); }, false},
+    {"_directive", [](PyObject* m) { return function(m, &kDirectiveRestoreDef); }, false},
+    {"_ladder", [](PyObject* m) { return function(m, &kLadderRestoreDef); }, false},
+    {"_directive_error", [](PyObject* m) { return function(m, &kErrorRestoreDef); }, false},
+    {"_lint_effect", [](PyObject* m) { return function(m, &kLintEffectDef); }, false},
+    {"_quoted", [](PyObject* m) { return function(m, &kQuotedDef); }, false},
+    {"_literal", [](PyObject* m) { return function(m, &kLiteralDef); }, false},
+    {"_scope_path", [](PyObject* m) { return function(m, &kScopePathDef); }, false},
 #ifdef TARNWICK_CANARY  // the sanitizer self-check, see canary.cpp
     {"_canary", [](PyObject* m) { return function(m, &kCanaryDef); }, false},
 #endif
