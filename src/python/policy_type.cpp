@@ -36,6 +36,19 @@ struct PolicyValue {
 
 const PolicyValue& value_of(PyObject* self) { return unbox<PolicyValue>(self); }
 
+// A new Ladder of the three severities, most severe first.
+PyObject* severity_ladder() {
+  PyObject* type = ladder_type();
+  Ref levels(type ? PyList_New(0) : nullptr);
+  if (!levels) return nullptr;
+  for (std::size_t i = 0; i < lint::kSeverityCount; ++i) {
+    Ref level(severity_str(static_cast<lint::Severity>(i)));
+    if (!level || PyList_Append(levels.get(), level.get()) < 0) return nullptr;
+  }
+  Ref args(PyTuple_Pack(1, levels.get()));
+  return args ? PyObject_Call(type, args.get(), nullptr) : nullptr;
+}
+
 constexpr const char* kItems = "a sequence of Directive or (Directive, origin)";
 
 // `origin` is None or (file, line): a str and a non-negative int.
@@ -114,9 +127,12 @@ PyObject* policy_new(PyObject* type, Call& call) {
     return nullptr;
   }
   if (!call.steps(2, steps) || !call.text_set(3, drop) || !call.text(4, root)) return nullptr;
+  // Steps or drop without a ladder: the caller's verbs on the severities.
+  Ref severities;
   if (ladder == nullptr && (call.given(2) || call.given(3))) {
-    PyErr_SetString(PyExc_TypeError, "Policy(): steps and drop name the verbs of a ladder; give ladder= too");
-    return nullptr;
+    severities = Ref(severity_ladder());
+    if (!severities) return nullptr;
+    ladder = severities.get();
   }
   std::vector<lint::PolicyEntry> entries;
   PolicyValue value(lint::Policy::lint({}));
@@ -344,7 +360,9 @@ PyType_Slot kSlots[] = {
          "Policy(directives, *, ladder=None, steps=None, drop=None, root=None)\n--\n\n"
          "Directives compiled once for the findings of a tool: folds and settings per finding,\n"
          "paths read relative to `root`, and the directives that matched nothing. `directives`\n"
-         "holds `Directive` objects or `(directive, origin)` pairs as `expand_sourced` gives.")},
+         "holds `Directive` objects or `(directive, origin)` pairs as `expand_sourced` gives.\n"
+         "With none of `ladder`, `steps`, `drop` it folds the lint verbs onto the severities;\n"
+         "with any, only the verbs `steps` and `drop` name, onto `ladder` (default: the severities).")},
     {Py_tp_new, reinterpret_cast<void*>(new_entry<kNew, policy_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_boxed<PolicyValue>)},
     {Py_tp_getset, kGetters},
