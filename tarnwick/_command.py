@@ -28,8 +28,7 @@ from collections.abc import Callable, Iterable, Iterator
 from contextlib import contextmanager
 from typing import Any, NoReturn
 
-from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
-from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced, parse
+from tarnwick._tarnwick import Directive, DirectiveError, _lint_effect, expand_sourced, parse
 from tarnwick._text import one_line as one_line
 from tarnwick._text import plural as plural
 from tarnwick._text import quoted as quoted
@@ -42,6 +41,9 @@ EXIT_INTERRUPTED = 130  # 128 + SIGINT
 Run = Callable[[argparse.Namespace], int]
 Origin = tuple[str, int] | None  # (file, line) of a directive, or None for an inline value
 Sourced = tuple[Directive, Origin]
+
+# The spellings a usage error offers for an action that is no lint verb.
+LINT_SPELLINGS = frozenset({"suppress", "de-escalate", "escalate", "note", "set", "settings"})
 
 
 class CommandError(Exception):
@@ -158,7 +160,7 @@ def sourced_directives(args: argparse.Namespace, *, lint: bool) -> list[Sourced]
         found += ds
     if lint:
         for d, _ in found:
-            if lint_verb(d.action) is None:
+            if _lint_effect(d.action) is None:
                 try:
                     parse(f"{d.action}:x", actions=LINT_SPELLINGS)
                 except DirectiveError as exc:

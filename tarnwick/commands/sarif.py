@@ -8,7 +8,6 @@ from typing import Any
 
 from tarnwick._command import (
     CommandError,
-    Sourced,
     add_command,
     add_log_arguments,
     add_values_option,
@@ -23,7 +22,7 @@ from tarnwick._command import (
     usage_error,
     write_stdout,
 )
-from tarnwick._lint_verbs import SETTINGS, lint_verb
+from tarnwick._tarnwick import Policy, _lint_effect
 from tarnwick.sarif import Fold, SarifError, dump_log, fold_log, gate, load_log
 from tarnwick.sarif.summary import failure_lines, summary_lines
 
@@ -62,12 +61,12 @@ def register(subparsers: Any) -> None:
     )
 
 
-def _unused(sourced: list[Sourced], fold: Fold) -> list[str]:
+def _unused(fold: Fold) -> list[str]:
     """``ORIGIN: DIRECTIVE: matched no result`` for every lint directive (not a setting) that matched no result."""
     return [
         one_line(f"{origin_text(origin)}: {shown(str(d))}: matched no result")
-        for k, (d, origin) in enumerate(sourced)
-        if k not in fold.used and lint_verb(d.action) not in SETTINGS
+        for d, origin in fold.policy.unused()
+        if (effect := _lint_effect(d.action)) is None or effect[0] != "set"
     ]
 
 
@@ -82,14 +81,14 @@ def run(args: argparse.Namespace) -> int:
     try:
         with large_json():
             log = load_log(read_input(args.log))
-            fold = fold_log(log, [d for d, _ in sourced], roots=roots, remove_dropped=args.remove_dropped)
+            fold = fold_log(log, Policy(sourced), roots=roots, remove_dropped=args.remove_dropped)
             out = dump_log(log)
     except SarifError as exc:
         raise CommandError(f"{shown_name(args.log)}: {exc}") from None
     write_stdout(out)
     sys.stdout.flush()
     status = gate(fold.severities, args.fail_on)
-    unused = [] if args.unused == "ignore" else _unused(sourced, fold)
+    unused = [] if args.unused == "ignore" else _unused(fold)
     if unused and args.unused == "error":
         status = 1
     report = unused + (

@@ -1,8 +1,11 @@
 """Applying one directive policy to the SARIF 2.1.0 log of any analyser.
 
-Every result of the log is folded with `lint_fold`: its names are the rule id
-and the rule's name, its qualifier is the tool's driver name, its scopes are
-the paths of its locations, and its severity comes from its SARIF level. The
+Every result of the log is folded with a `Policy` of lint directives, as
+`lint_fold` folds it: its names are the rule id and the rule's name, its
+qualifier is the tool's driver name, its scopes are the paths of its
+locations, and its severity comes from its SARIF level. The policy finds
+each result's candidate directives by lookup and remembers which directives
+matched a result. The
 log is written back whole, with new levels, suppressions for dropped results
 and the directive notes under ``properties.tarnwick``. A result that already
 carries that record is folded again from the level it records, so applying
@@ -14,8 +17,7 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import Any
 
-from tarnwick._tarnwick import Directive
-from tarnwick.sarif.index import Folded, Index
+from tarnwick._tarnwick import Policy
 from tarnwick.sarif.log import Obj, SarifError
 from tarnwick.sarif.target import (
     LEVEL_OF_SEVERITY,
@@ -25,6 +27,8 @@ from tarnwick.sarif.target import (
     _dict,
     _list,
 )
+
+Folded = tuple[str, bool, list[str]]  # what a lint fold returns
 
 DEFAULT_JUSTIFICATION = "suppressed by a tarnwick directive"
 OWN = "tarnwick"  # the property that marks what tarnwick wrote into a result
@@ -143,10 +147,10 @@ class RunTally:
 
 @dataclass
 class Fold:
-    """What `fold_log` did: a tally per run and the positions of the directives that matched a result."""
+    """What `fold_log` did: a tally per run, and the policy, which knows the directives that matched no result."""
 
     runs: list[RunTally]
-    used: set[int]
+    policy: Policy
 
     @property
     def severities(self) -> list[str]:
@@ -167,21 +171,20 @@ def _count(tally: RunTally, severity: str, folded: Folded) -> None:
         tally.annotated += 1
 
 
-def fold_log(
-    log: Obj,
-    directives: list[Directive],
-    *,
-    roots: list[str],
-    remove_dropped: bool = False,
-) -> Fold:
-    """Fold every result of `log` in place; say what was done and which directives matched.
+def fold_result(policy: Policy, targets: Targets, severity: str, names: tuple[str, ...], result: Obj) -> Folded:
+    """The fold of one result of a run at *severity*: its names, the run's tool as its kind, its paths as scopes."""
+    scopes = targets.scopes.of(result) if policy.directives else ()
+    return policy.fold(severity, names, qualifier=targets.qualifier, scopes=scopes)
+
+
+def fold_log(log: Obj, policy: Policy, *, roots: list[str], remove_dropped: bool = False) -> Fold:
+    """Fold every result of `log` in place with `policy`; say what was done.
 
     Results at level "none" pass untouched; results that no directive changes
     keep their JSON as it was, or, folded by an earlier run, go back to the
     level they came in with.
     """
-    index = Index(directives)
-    fold = Fold([], index.used)
+    fold = Fold([], policy)
     for i, run in enumerate(log["runs"]):
         targets = Targets(run, roots)
         tally = RunTally(targets)
@@ -190,7 +193,6 @@ def fold_log(
         if not results:
             continue
         tally.read = len(results)
-        pick = index.for_run(targets.qualifier)
         moved: dict[int, int] = {}
         for j, result in enumerate(results):
             try:
@@ -201,7 +203,7 @@ def fold_log(
                     moved[j] = len(moved)
                     continue
                 severity = SEVERITY_OF_LEVEL[level]
-                folded = pick.fold(severity, names, targets.scopes.of, result)
+                folded = fold_result(policy, targets, severity, names, result)
                 new, dropped, notes = folded
                 if new != severity or dropped or notes:
                     mark(result, level, folded)
