@@ -24,6 +24,7 @@ from tarnwick._tarnwick import (
     lint_settings,
     parse,
 )
+from tarnwick._verbs import lint_verb
 from tarnwick.argparse_helper import add_directive_option
 
 __all__ = [
@@ -38,4 +39,5 @@ __all__ = [
     "DirectiveError",
     "Policy",
     "add_directive_option",
+    "lint_verb",
 ]

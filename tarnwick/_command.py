@@ -28,11 +28,12 @@ from collections.abc import Callable, Iterable, Iterator
 from contextlib import contextmanager
 from typing import Any, NoReturn
 
-from tarnwick._tarnwick import Directive, DirectiveError, _lint_effect, expand_sourced, parse
+from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced
 from tarnwick._text import one_line as one_line
 from tarnwick._text import plural as plural
 from tarnwick._text import quoted as quoted
 from tarnwick._text import shown as shown
+from tarnwick._verbs import refusal
 
 EXIT_USAGE = 2  # also: a bad input file and failures reading or writing
 EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
@@ -41,9 +42,6 @@ EXIT_INTERRUPTED = 130  # 128 + SIGINT
 Run = Callable[[argparse.Namespace], int]
 Origin = tuple[str, int] | None  # (file, line) of a directive, or None for an inline value
 Sourced = tuple[Directive, Origin]
-
-# The spellings a usage error offers for an action that is no lint verb.
-LINT_SPELLINGS = frozenset({"suppress", "de-escalate", "escalate", "note", "set", "settings"})
 
 
 class CommandError(Exception):
@@ -152,19 +150,16 @@ def sourced_directives(args: argparse.Namespace, *, lint: bool) -> list[Sourced]
     first value that fails is a usage error.
 
     With *lint*, every action must be a lint verb (any case, hyphens ignored);
-    another action is refused with the module's own message."""
+    another action is refused with the module's own message after its origin."""
     found: list[Sourced] = []
     for _, ds, error in expand_values(args.values):
         if error is not None:
             usage_error(args, error)
         found += ds
     if lint:
-        for d, _ in found:
-            if _lint_effect(d.action) is None:
-                try:
-                    parse(f"{d.action}:x", actions=LINT_SPELLINGS)
-                except DirectiveError as exc:
-                    usage_error(args, str(exc))
+        for d, origin in found:
+            if (refused := refusal(d.action, None, lint=True)) is not None:
+                usage_error(args, f"{origin_text(origin)}: {refused}")
     return found
 
 

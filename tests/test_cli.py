@@ -89,7 +89,8 @@ def test_check_json(tool):
         (["--severity", "info", "--name", "x", "--drop", "v"], "--step and --drop need --ladder"),
         (["--severity", "info", "--name", "x", "--ladder", "a", "--step", "v=2147483648"], "argument --step: expected VERB=N"),
         (["--severity", "info"], "the following arguments are required: --name"),
-        (["-D", "supress:x", "--severity", "info", "--name", "x"], 'unknown action "supress"; allowed: ["de-escalate"'),
+        (["-D", "supress:x", "--severity", "info", "--name", "x"],
+         '<inline>: unknown action "supress"; allowed: ["de-escalate"'),
     ],
 )
 def test_explain_usage_errors_exit_2(tool, args, message):

@@ -199,7 +199,7 @@ SUPPRESSED_R1 = b'"suppressions":[{"kind":"external","justification":"x","proper
         (b"{}", ["missing.sarif"], 2, "missing.sarif: No such file or directory"),
         (b"{}", ["-D", "@-"], 2, "-D @-: standard input already carries the SARIF log"),
         (b"{}", ["-D", "suppress"], 2, "<inline>: "),
-        (b"{}", ["-D", "supress:R1"], 2, 'error: unknown action "supress"; allowed: ["de-escalate", "escalate", "note"'),
+        (b"{}", ["-D", "supress:R1"], 2, 'error: <inline>: unknown action "supress"; allowed: ["de-escalate", "escalate"'),
         # Processed: numbers keep their value, odd texts and references are matched or ignored.
         (raw('{"ruleId": "R1", "properties": {"x": 1e400, "y": 0.1000000000000000000001, "z": 1.5, "w": -0.0}}'),
          ["-D", "note:R1=x"], 0, b'"x":1e400,"y":0.1000000000000000000001,"z":1.5,"w":-0.0,"tarnwick"'),
