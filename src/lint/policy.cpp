@@ -76,10 +76,23 @@ void Policy::for_each_candidate(const MatchTarget& target, Visit visit) const {
     }
     return;
   }
-  Positions found;
+  // The filed candidates: a few, as a rule, kept on the stack.
+  constexpr std::size_t kInline = 32;
+  std::uint32_t inline_found[kInline];
+  Positions spilled;
+  std::size_t count = 0;
   auto take = [&](const auto& map, const auto& key) {
     const auto it = map.find(key);
-    if (it != map.end()) found.insert(found.end(), it->second.begin(), it->second.end());
+    if (it == map.end()) return;
+    for (std::uint32_t i : it->second) {
+      if (count < kInline) {
+        inline_found[count] = i;
+      } else {
+        if (spilled.empty()) spilled.assign(inline_found, inline_found + kInline);
+        spilled.push_back(i);
+      }
+      ++count;
+    }
   };
   for (std::string_view name : target.names) {
     if (!by_name_.empty()) take(by_name_, name);
@@ -88,13 +101,16 @@ void Policy::for_each_candidate(const MatchTarget& target, Visit visit) const {
       take(by_name_path_, std::pair<std::string_view, std::string_view>(name, scope));
     }
   }
-  // Each directive once, in list order: names and scopes are distinct, but
-  // a NAME-only directive and a filed pair never share a position anyway.
-  std::sort(found.begin(), found.end());
-  auto a = found.begin();
+  // Each directive once, in list order: names and scopes are distinct, so
+  // no position is filed under two of the keys looked up.
+  const std::uint32_t* first = count <= kInline ? inline_found : spilled.data();
+  std::uint32_t* begin = const_cast<std::uint32_t*>(first);
+  std::sort(begin, begin + count);
+  const std::uint32_t* a = begin;
+  const std::uint32_t* a_end = begin + count;
   auto b = scanned_.begin();
-  while (a != found.end() || b != scanned_.end()) {
-    if (b == scanned_.end() || (a != found.end() && *a < *b)) {
+  while (a != a_end || b != scanned_.end()) {
+    if (b == scanned_.end() || (a != a_end && *a < *b)) {
       visit(*a++);
     } else {
       visit(*b++);
