@@ -173,8 +173,7 @@ def _count(tally: RunTally, severity: str, folded: Folded) -> None:
 
 def fold_result(policy: Policy, targets: Targets, severity: str, names: tuple[str, ...], result: Obj) -> Folded:
     """The fold of one result of a run at *severity*: its names, the run's tool as its kind, its paths as scopes."""
-    scopes = targets.scopes.of(result) if policy.directives else ()
-    return policy.fold(severity, names, qualifier=targets.qualifier, scopes=scopes)
+    return policy.fold(severity, names, qualifier=targets.qualifier, scopes=targets.scopes.of(result))
 
 
 def fold_log(log: Obj, policy: Policy, *, roots: list[str], remove_dropped: bool = False) -> Fold:
