@@ -15,7 +15,7 @@ PARAMS = {  # entry -> (required, keyword-only), in declaration order
     "Policy.settings": ((), ("qualifier", "scopes")),
     "Policy.from_values": (("values",), ("actions", "ladder", "steps", "drop", "root")),
     "_ladder": (("levels",), ()), "_lint_effect": (("action",), ()), "_quoted": (("text",), ()),
-    "_literal": (("pattern",), ()), "_scope_path": (("path", "roots"), ()),
+    "_literal": (("pattern",), ()), "_scope_path": (("path", "roots"), ()), "_trimmed": (("text",), ()),
 }
 KIND = {
     "spec": "text", "pattern": "text", "text": "text", "value": "text", "current": "text", "level": "text",

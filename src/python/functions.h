@@ -22,6 +22,7 @@ extern PyMethodDef kLintEffectDef;
 extern PyMethodDef kQuotedDef;
 extern PyMethodDef kLiteralDef;
 extern PyMethodDef kScopePathDef;
+extern PyMethodDef kTrimmedDef;
 
 // The name of `severity` as a new reference to a str made once per process:
 // every fold returns one of three.

@@ -50,6 +50,7 @@ const Registration kRegistrations[] = {
     {"_quoted", [](PyObject* m) { return function(m, &kQuotedDef); }, false},
     {"_literal", [](PyObject* m) { return function(m, &kLiteralDef); }, false},
     {"_scope_path", [](PyObject* m) { return function(m, &kScopePathDef); }, false},
+    {"_trimmed", [](PyObject* m) { return function(m, &kTrimmedDef); }, false},
 #ifdef TARNWICK_CANARY  // the sanitizer self-check, see canary.cpp
     {"_canary", [](PyObject* m) { return function(m, &kCanaryDef); }, false},
 #endif

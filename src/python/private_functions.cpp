@@ -8,6 +8,7 @@
 #include "core/literal.h"
 #include "core/quote.h"
 #include "core/scope_path.h"
+#include "core/unicode.h"
 #include "lint/lint_action.h"
 #include "lint/lint_fold.h"
 #include "python/call.h"
@@ -125,8 +126,19 @@ PyObject* scope_path_of(PyObject*, Call& call) {
   return new_str(scope_path(path, forms, scratch));
 }
 
+Signature kTrimmed{"_trimmed", {"text"}};
+
+// The text as the parser trims a token: White_Space removed from both ends.
+PyObject* trimmed_of(PyObject*, Call& call) {
+  std::string_view text;
+  if (!call.text(0, text)) return nullptr;
+  return new_str(unicode::trim(text));
+}
+
 }  // namespace
 
+PyMethodDef kTrimmedDef = method_def<kTrimmed, trimmed_of>(
+    "_trimmed", "_trimmed(text)\n--\n\n`text` without the White_Space at its ends, as the parser trims.");
 PyMethodDef kPolicyRestoreDef = method_def<kPolicyRestore, policy_restore>(
     "_policy", "_policy(directives, ladder, steps, drop, root)\n--\n\nRebuilds a pickled Policy.");
 PyMethodDef kDirectiveRestoreDef = method_def<kDirectiveRestore, directive_restore>(

@@ -154,7 +154,8 @@ def uri_to_scope(uri: str, roots: list[str]) -> str:
     except ValueError:  # e.g. an unclosed "[" where a host belongs
         return unquote(uri)
     if parts.scheme == "file" and parts.netloc in ("", "localhost") or not (parts.scheme or parts.netloc):
-        scope = _scope_path(unquote(parts.path), roots)  # the rule every policy reads paths by
+        # The rule every policy reads paths by, over UTF-8 texts (a lone surrogate reads as U+FFFD).
+        scope = _scope_path(matchable(unquote(parts.path)), [matchable(root) for root in roots])
         if not scope.startswith("/"):
             return scope
     return unquote(uri)
