@@ -38,7 +38,7 @@ Policy Policy::lint(std::vector<PolicyEntry> entries) {
 Policy Policy::ladder(std::vector<PolicyEntry> entries, const StepTable& steps, const VerbSet& drop) {
   Policy policy(std::move(entries));
   for (PolicyEntry& e : policy.entries_) {
-    const std::string& verb = e.record.action;
+    const std::string& verb = e.record->action;
     const bool drops = drop.contains(verb);
     // A verb named in `steps` takes part even with step 0; step_of cannot
     // tell that from absence, so ask for the entry itself.
@@ -53,10 +53,10 @@ void Policy::file_entries() {
     const PolicyEntry& e = entries_[i];
     if (!e.effect.takes_part) continue;
     const auto index = static_cast<std::uint32_t>(i);
-    std::optional<std::string> name = literal_text(e.record.name.source());
+    std::optional<std::string> name = literal_text(e.record->name.source());
     std::optional<std::string> path;
-    if (name && e.record.path) path = literal_text(e.record.path->source());
-    if (name && !e.record.path) {
+    if (name && e.record->path) path = literal_text(e.record->path->source());
+    if (name && !e.record->path) {
       by_name_[std::move(*name)].push_back(index);
     } else if (name && path) {
       by_name_path_[{std::move(*name), std::move(*path)}].push_back(index);
@@ -122,11 +122,11 @@ Tally Policy::fold(const MatchTarget& target, bool collect_notes) const {
   Tally tally;
   for_each_candidate(target, [&](std::size_t i) {
     const PolicyEntry& e = entries_[i];
-    if (!e.record.matches(target)) return;
+    if (!e.record->matches(target)) return;
     mark(i);
-    if (collect_notes && e.record.note) {
+    if (collect_notes && e.record->note) {
       if (tally.notes.empty()) tally.notes.reserve(8);
-      tally.notes.emplace_back(*e.record.note);
+      tally.notes.emplace_back(*e.record->note);
     }
     tally.steps += e.effect.step;
     tally.dropped = tally.dropped || e.effect.drops;
@@ -141,8 +141,8 @@ std::vector<std::size_t> Policy::settings(
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     const PolicyEntry& e = entries_[i];
     if (e.verb != LintAction::Set) continue;
-    if (kind && e.record.kind && *e.record.kind != *kind) continue;
-    if (scopes && e.record.path && !any_matches(*e.record.path, *scopes)) continue;
+    if (kind && e.record->kind && *e.record->kind != *kind) continue;
+    if (scopes && e.record->path && !any_matches(*e.record->path, *scopes)) continue;
     mark(i);
     out.push_back(i);
   }

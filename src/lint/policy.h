@@ -38,7 +38,10 @@ struct Origin {
 };
 
 struct PolicyEntry {
-  Directive record;
+  // Not owned: the records outlive the policy (the Python layer keeps the
+  // Directive objects that hold them), so that a policy of a 100,000-line
+  // baseline copies no record.
+  const Directive* record;
   std::optional<Origin> origin;
   std::optional<LintAction> verb;  // its lint verb, whatever the vocabulary
   Effect effect;                   // how it takes part in this policy's fold

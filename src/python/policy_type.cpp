@@ -25,7 +25,7 @@ namespace {
 struct PolicyValue {
   explicit PolicyValue(lint::Policy p) : policy(std::move(p)) {}
   lint::Policy policy;
-  std::vector<Ref> directives;  // the Directive objects, in order
+  std::vector<Ref> directives;  // the Directive objects, in order: they own the policy's records
   std::vector<Ref> origins;     // (file, line) or None, one per directive
   Ref ladder;                   // the Ladder folded onto; null: the severities
   std::vector<std::pair<std::string, std::int32_t>> steps;
@@ -87,7 +87,7 @@ bool to_entries(Call& call, const Call::Objects& items, PolicyValue& value,
     std::optional<lint::Origin> where;
     if (!to_origin(call, item, origin, where)) return false;
     const DirectiveValue& d = directive_value(directive);
-    entries.push_back({d.record, std::move(where), d.verb, {}});
+    entries.push_back({&d.record, std::move(where), d.verb, {}});
     value.directives.push_back(Ref::borrow(directive));
     value.origins.push_back(Ref::borrow(origin));
   }
@@ -221,7 +221,7 @@ PyObject* policy_settings(PyObject* self, Call& call) {
   const std::vector<std::size_t> found = v.policy.settings(qualifier, where);
   const auto entries = v.policy.entries();
   return new_list(found.size(), [&](std::size_t i) -> PyObject* {
-    const Directive& d = entries[found[i]].record;
+    const Directive& d = *entries[found[i]].record;
     Ref key(new_str(d.name.source()));
     Ref note(key ? new_str(d.note ? std::string_view(*d.note) : std::string_view()) : nullptr);
     return note ? PyTuple_Pack(2, key.get(), note.get()) : nullptr;
