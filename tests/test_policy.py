@@ -90,12 +90,6 @@ def test_unused_directives_keep_their_origins(tmp_path, monkeypatch):
         Policy.from_values(["@rules.txt", "escalate:E9"], actions={"suppress", "note", "set"})
 
 
-def test_surrogates_read_alike_count_once():
-    # two names that read the same once their lone surrogates are replaced match one directive once
-    policy = Policy(parse_all(["de-escalate:x\ufffd@a.py=why", "de-escalate:x\ufffd@a.p[y]"]))
-    assert policy.fold("error", ["x\ufffd", "x\ufffd"], scopes=["a.py", "./a.py"]) == ("info", False, ["why"])
-
-
 def _roundtrip(obj):
     return pickle.loads(pickle.dumps(obj))
 

@@ -49,6 +49,15 @@ def result(rule_id="R1", level="warning", uri="src/a.py", **more):
 
 
 
+@pytest.mark.parametrize("path", ["a.py", "a.p[y]"])
+def test_names_alike_after_surrogates_apply_a_directive_once(path):
+    # Rule id and rule name both read "x\ufffd" once their lone surrogates are replaced: one directive, one step.
+    log = {"version": "2.1.0", "runs": [{"tool": {"driver": {"name": "t", "rules": [{"id": "x\ud800", "name": "x\udc00"}]}},
+                                         "results": [result("x\ud800", "error", "a.py", ruleIndex=0)]}]}
+    sarif.fold_log(log, Policy([parse(f"de-escalate:x\ufffd@{path}=why")]), roots=["/root"])
+    assert log["runs"][0]["results"][0]["level"] == "warning"
+
+
 @pytest.mark.parametrize(("uri", "scope"), [
     ("file:///work/repo/src/a.py", "src/a.py"), ("file://localhost/work/repo/src/../a%20b.py", "a b.py"),
     ("/work/real/src/a.py", "src/a.py"),  # under the second root (the real path)
