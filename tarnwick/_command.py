@@ -137,12 +137,18 @@ def expand_values(
     values: Iterable[str], actions: set[str] | frozenset[str] | None = None
 ) -> Iterator[tuple[str, list[Sourced], str | None]]:
     """Expand the values one by one, when asked for: each value with its
-    directives and their origins and ``None``, or with ``[]`` and the error message."""
+    directives and their origins and ``None``, or with ``[]`` and the error
+    message (an action outside *actions* after the origin of its directive)."""
     for value in values:
         try:
-            yield value, expand_sourced(value, actions=actions), None
+            found = expand_sourced(value)
         except DirectiveError as exc:
             yield value, [], str(exc)
+            continue
+        refused = next(
+            (f"{origin_text(o)}: {r}" for d, o in found if (r := refusal(d.action, actions)) is not None), None
+        )
+        yield value, [] if refused else found, refused
 
 
 def sourced_directives(args: argparse.Namespace, *, lint: bool) -> list[Sourced]:
