@@ -54,7 +54,8 @@ def test_signatures_and_docstrings(dotted):
         assert obj.__doc__.startswith(f"`{dotted}{text_sig}` →")
 
 
-@pytest.mark.parametrize("cls,instance", [(tw.Directive, tw.parse("allow:x")), (tw.Ladder, tw.Ladder(["a"]))])
+@pytest.mark.parametrize("cls,instance", [(tw.Directive, tw.parse("allow:x")), (tw.Ladder, tw.Ladder(["a"])),
+                                          (tw.Policy, tw.Policy([]))])
 def test_class_conventions(cls, instance):
     """Final, no instance dictionary or weak references, immutable, compared by identity, not a container."""
     assert type(instance) is cls and cls.__bases__ == (object,)

@@ -74,6 +74,13 @@ def test_path_forms_are_one_path(parts):
     assert tw._scope_path("/elsewhere/a", ["/r"]) == "/elsewhere/a"
 
 
+def test_backslashes_separate_only_on_windows():
+    windows = os.name == "nt"
+    assert tw._scope_path(".\\src\\a.py", []) == ("src/a.py" if windows else ".\\src\\a.py")
+    if windows:
+        assert tw._scope_path("C:\\repo\\src\\a.py", ["C:\\repo"]) == "src/a.py"
+
+
 def test_unused_directives_keep_their_origins(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     (tmp_path / "rules.txt").write_text("suppress:E501@src/*\n# c\nnote:W1=why\nset:width@legacy/*=120\n")
