@@ -171,18 +171,35 @@ def _count(tally: RunTally, severity: str, folded: Folded) -> None:
         tally.annotated += 1
 
 
-def fold_result(policy: Policy, targets: Targets, severity: str, names: tuple[str, ...], result: Obj) -> Folded:
-    """The fold of one result of a run at *severity*: its names, the run's tool as its kind, its paths as scopes."""
-    return policy.fold(severity, names, qualifier=targets.qualifier, scopes=targets.scopes.of(result))
-
-
-def fold_log(log: Obj, policy: Policy, *, roots: list[str], remove_dropped: bool = False) -> Fold:
-    """Fold every result of `log` in place with `policy`; say what was done.
+def fold_result(result: Obj, targets: Targets, policy: Policy, tally: RunTally) -> bool:
+    """Fold one result of a run in place and count it in `tally`; True when it is dropped.
 
     Results at level "none" pass untouched; results that no directive changes
     keep their JSON as it was, or, folded by an earlier run, go back to the
-    level they came in with.
+    level they came in with. An error names the place below the result; the
+    caller puts the run and the result in front.
     """
+    level, names = targets.of(result)
+    recorded = recorded_level(result)
+    level = recorded or level
+    if level == "none":
+        return False
+    severity = SEVERITY_OF_LEVEL[level]
+    folded = policy.fold(severity, names, qualifier=targets.qualifier, scopes=targets.scopes.of(result))
+    new, dropped, notes = folded
+    if new != severity or dropped or notes:
+        mark(result, level, folded)
+        _count(tally, severity, folded)
+    elif recorded:
+        unmark(result, level)
+    if not dropped and not ("suppressions" in result and suppressed(result)):
+        tally.remaining.append((new, result))
+    return dropped
+
+
+def fold_log(log: Obj, policy: Policy, *, roots: list[str], remove_dropped: bool = False) -> Fold:
+    """Fold every result of `log` in place with `policy` (see `fold_result`);
+    say what was done. The policy remembers which directives matched a result."""
     fold = Fold([], policy)
     for i, run in enumerate(log["runs"]):
         targets = Targets(run, roots)
@@ -195,27 +212,11 @@ def fold_log(log: Obj, policy: Policy, *, roots: list[str], remove_dropped: bool
         moved: dict[int, int] = {}
         for j, result in enumerate(results):
             try:
-                level, names = targets.of(result)
-                recorded = recorded_level(result)
-                level = recorded or level
-                if level == "none":
-                    moved[j] = len(moved)
-                    continue
-                severity = SEVERITY_OF_LEVEL[level]
-                folded = fold_result(policy, targets, severity, names, result)
-                new, dropped, notes = folded
-                if new != severity or dropped or notes:
-                    mark(result, level, folded)
-                    _count(tally, severity, folded)
-                elif recorded:
-                    unmark(result, level)
+                dropped = fold_result(result, targets, policy, tally)
             except SarifError as exc:
                 raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-            if dropped and remove_dropped:
-                continue
-            moved[j] = len(moved)
-            if not dropped and not ("suppressions" in result and suppressed(result)):
-                tally.remaining.append((new, result))
+            if not (dropped and remove_dropped):
+                moved[j] = len(moved)
         if len(moved) < len(results):
             run["results"] = [results[j] for j in moved]
             reindex(run, moved, len(results))
