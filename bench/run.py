@@ -72,14 +72,14 @@ SMALL_CALLS = [  # (label, statement, target ratio to the floor)
 ]
 
 
-def instructions_per_call(stmt, n=10_000):
+def instructions_per_call(stmt, n=10_000, factory="small_call_globals"):
     """Instructions per call of `stmt`, from callgrind totals of n and 2n calls
     (with a fixed hash seed, so that both runs build the same dicts)."""
     totals = []
     for count in (n, 2 * n):
         loop = f"def run():\n    for _ in range({count}):\n        {stmt}\n"
         code = (f"import sys; sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})\n"
-                f"from run import small_call_globals\ng = small_call_globals()\nexec({loop!r}, g)\ng['run']()\n")
+                f"from run import {factory}\ng = {factory}()\nexec({loop!r}, g)\ng['run']()\n")
         out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
                               sys.executable, "-c", code], capture_output=True, text=True, check=True,
                              env={**os.environ, "PYTHONHASHSEED": "0"})
@@ -151,6 +151,53 @@ def fold_rows(number):
                  ns_per_call("ladder.fold('warning', ds, names, scopes=scopes, steps=steps, drop=drop)",
                              g, number), 20))
     return rows
+
+
+def baseline_policy(lines, seed=3):
+    """A policy shaped like a baseline: one literal suppress:<TOOL>RULE@PATH line per rule and file."""
+    rng = random.Random(seed)
+    texts = [f"suppress:<ruff>{rng.choice('EFW')}{rng.randrange(100, 999)}@src/m{i}.py=baseline: 1 finding"
+             for i in range(lines)]
+    return tw.Policy([tw.parse(t) for t in texts])
+
+
+POLICY_CALLS = [  # (label, statement, what it is compared with, target ratio)
+    ("lint_fold, 20 directives", "lint_fold('warning', ds, names, qualifier='ruff', scopes=scopes)", None, None),
+    ("Policy.fold, the same 20", "p20.fold('warning', names, qualifier='ruff', scopes=scopes)", 0, 1.0),
+    ("Policy.fold, 10,000-line baseline", "big.fold('warning', names, qualifier='ruff', scopes=scopes)", 1, 2.0),
+    ("Policy.fold onto a Ladder, the same 20",
+     "p20ladder.fold('warning', names, qualifier='ruff', scopes=scopes)", 1, 1.5),
+    ("Ladder.fold, the same 20",
+     "ladder.fold('warning', ds, names, qualifier='ruff', scopes=scopes, steps=steps, drop=drop)", 0, None),
+]
+
+
+def policy_globals():
+    ds = mixed_directives(20)
+    steps, drop = {"de-escalate": 1, "escalate": -1, "note": 0}, {"suppress"}
+    ladder = tw.Ladder(["error", "warning", "info"])
+    return {"lint_fold": tw.lint_fold, "ds": ds, "names": ["E501"], "scopes": ["src/a.py"], "p20": tw.Policy(ds),
+            "big": baseline_policy(10_000), "ladder": ladder, "steps": steps, "drop": drop,
+            "p20ladder": tw.Policy(ds, ladder=ladder, steps=steps, drop=drop)}
+
+
+def policy_rows(number, instructions):
+    """(label, cost, ratio to its base, target): ns per call, or instructions per call."""
+    g = policy_globals()
+    costs = [instructions_per_call(stmt, factory="policy_globals") if instructions else ns_per_call(stmt, g, number)
+             for _, stmt, _, _ in POLICY_CALLS]
+    return [(label, cost, None if base is None else cost / costs[base], target)
+            for (label, _, base, target), cost in zip(POLICY_CALLS, costs)]
+
+
+def print_policy_rows(number, instructions=False):
+    print(f"| call | {'instructions' if instructions else 'ns'}/call | ratio | target |")
+    print("|---|---:|---:|---|")
+    for (label, cost, ratio, target), (_, _, base, _) in zip(policy_rows(number, instructions), POLICY_CALLS):
+        against = "" if base is None else f" x {POLICY_CALLS[base][0].split(',')[0]}"
+        shown = "" if ratio is None else f"{ratio:.2f}{against}"
+        goal = "" if target is None else f"<= {target}"
+        print(f"| {label} | {cost:.0f} | {shown} | {goal} |")
 
 
 def write_directive_file(path, lines):
@@ -238,6 +285,8 @@ def main():
     if args.instructions:
         print(f"CPython {sys.version.split()[0]}; times are the best of {REPEATS} runs\n")
         print_small_calls(20_000 if args.quick else 200_000, instructions=True)
+        print()
+        print_policy_rows(0, instructions=True)
         return
     number = 20_000 if args.quick else 200_000
     lines = 10_000 if args.quick else 100_000
@@ -263,6 +312,10 @@ def main():
         print(f"| {name} | {ns:.0f} | {ns / floor:.1f} |")
     for name, ns, count in fold_rows(number):
         print(f"| {name} | {ns:.0f} ({ns / count:.1f} per directive) | {ns / floor:.1f} |")
+
+    print("\nPolicies (bench/run.py): a policy's fold against lint_fold over the same directives, a\n"
+          "baseline-shaped policy against the 20-directive policy, and a Ladder fold through a policy:\n")
+    print_policy_rows(number)
 
     e = expand_rows(lines)
     print(f"\nexpand('@file'), {e['lines']:,} lines ({e['directives']:,} directives, "

@@ -9,7 +9,7 @@ import argparse
 from collections.abc import Sequence
 
 import tarnwick
-from tarnwick import Directive, DirectiveError, Ladder
+from tarnwick import Directive, DirectiveError, Ladder, Policy
 
 
 def load(argv: Sequence[str]) -> list[Directive]:
@@ -52,6 +52,16 @@ def main() -> None:
         notes=False,
     )
     print(stages.levels, rung, level, folded, tarnwick.glob_match("doc-*", "doc-1"))
+
+    sourced: list[tuple[Directive, tuple[str, int] | None]] = tarnwick.expand_sourced("@lint-policy.txt")
+    policy = Policy(sourced, root="/project")
+    policy = Policy.from_values(["@lint-policy.txt", "note:*=reviewed"], actions=None, root="/project")
+    ladder_policy = Policy(sourced, ladder=stages, steps={"promote": 1}, drop={"suppress"})
+    verb: str | None = tarnwick.lint_verb("De-Escalate")
+    found: tuple[str, bool, list[str]] = policy.fold("error", ["bare-except"], scopes=["/project/src/a.py"])
+    unused: list[tuple[Directive, tuple[str, int] | None]] = policy.unused()
+    print(verb, found, policy.settings(qualifier="python", scopes=["src/a.py"]), len(unused),
+          ladder_policy.fold("draft", ["x"]), len(policy.directives))
 
     try:
         tarnwick.parse("allow")

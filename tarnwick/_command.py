@@ -30,13 +30,13 @@ from collections.abc import Callable, Iterable, Iterator
 from contextlib import contextmanager
 from typing import Any, BinaryIO, NoReturn
 
-from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
-from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced, parse
+from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced
 from tarnwick._text import one_line as one_line
 from tarnwick._text import plural as plural
 from tarnwick._text import quoted as quoted
 from tarnwick._text import shown as shown
 from tarnwick._text import utf8_argument
+from tarnwick._verbs import refusal
 
 EXIT_USAGE = 2  # also: a bad input file and failures reading or writing
 EXIT_BROKEN_PIPE = 141  # 128 + SIGPIPE, what a shell reports for a tool killed by a closed pipe
@@ -145,12 +145,18 @@ def expand_values(
     values: Iterable[str], actions: set[str] | frozenset[str] | None = None
 ) -> Iterator[tuple[str, list[Sourced], str | None]]:
     """Expand the values one by one, when asked for: each value with its
-    directives and their origins and ``None``, or with ``[]`` and the error message."""
+    directives and their origins and ``None``, or with ``[]`` and the error
+    message (an action outside *actions* after the origin of its directive)."""
     for value in values:
         try:
-            yield value, expand_sourced(value, actions=actions), None
+            found = expand_sourced(value)
         except DirectiveError as exc:
             yield value, [], str(exc)
+            continue
+        refused = next(
+            (f"{origin_text(o)}: {r}" for d, o in found if (r := refusal(d.action, actions)) is not None), None
+        )
+        yield value, [] if refused else found, refused
 
 
 def sourced_directives(args: argparse.Namespace, *, lint: bool) -> list[Sourced]:
@@ -158,19 +164,16 @@ def sourced_directives(args: argparse.Namespace, *, lint: bool) -> list[Sourced]
     first value that fails is a usage error.
 
     With *lint*, every action must be a lint verb (any case, hyphens ignored);
-    another action is refused with the module's own message."""
+    another action is refused with the module's own message after its origin."""
     found: list[Sourced] = []
     for _, ds, error in expand_values(args.values):
         if error is not None:
             usage_error(args, error)
         found += ds
     if lint:
-        for d, _ in found:
-            if lint_verb(d.action) is None:
-                try:
-                    parse(f"{d.action}:x", actions=LINT_SPELLINGS)
-                except DirectiveError as exc:
-                    usage_error(args, str(exc))
+        for d, origin in found:
+            if (refused := refusal(d.action, None, lint=True)) is not None:
+                usage_error(args, f"{origin_text(origin)}: {refused}")
     return found
 
 

@@ -7,6 +7,8 @@ refuses it at run time wherever a list of texts is expected (``TypeError``).
 from collections.abc import Sequence
 from typing import SupportsIndex, final
 
+_Origin = tuple[str, int] | None  # (file, line) of a directive read from @file or @-; None inline
+
 __all__ = [
     "parse",
     "glob_match",
@@ -23,7 +25,7 @@ def glob_match(pattern: str, text: str) -> bool: ...
 def expand(value: str, *, actions: set[str] | frozenset[str] | None = None) -> list[Directive]: ...
 def expand_sourced(
     value: str, *, actions: set[str] | frozenset[str] | None = None
-) -> list[tuple[Directive, tuple[str, int] | None]]: ...
+) -> list[tuple[Directive, _Origin]]: ...
 def lint_fold(
     current: str,
     directives: Sequence[Directive],
@@ -77,6 +79,61 @@ class Ladder:
     ) -> tuple[str, bool, list[str]]: ...
 
 class DirectiveError(ValueError): ...
+
+@final
+class Policy:
+    def __new__(
+        cls,
+        directives: Sequence[Directive | tuple[Directive, _Origin]],
+        *,
+        ladder: Ladder | None = None,
+        steps: dict[str, int] | None = None,
+        drop: set[str] | frozenset[str] | None = None,
+        root: str | None = None,
+    ) -> Policy: ...
+    @classmethod
+    def from_values(
+        cls,
+        values: Sequence[str],
+        *,
+        actions: set[str] | frozenset[str] | None = None,
+        ladder: Ladder | None = None,
+        steps: dict[str, int] | None = None,
+        drop: set[str] | frozenset[str] | None = None,
+        root: str | None = None,
+    ) -> Policy: ...
+    @property
+    def directives(self) -> list[tuple[Directive, _Origin]]: ...
+    def fold(
+        self,
+        current: str,
+        names: Sequence[str],
+        *,
+        qualifier: str | None = None,
+        scopes: Sequence[str] | None = None,
+        notes: bool = True,
+    ) -> tuple[str, bool, list[str]]: ...
+    def settings(
+        self, *, qualifier: str | None = None, scopes: Sequence[str] | None = None
+    ) -> list[tuple[str, str]]: ...
+    def unused(self) -> list[tuple[Directive, _Origin]]: ...
+
+# Private helpers of the package.
+def _lint_effect(action: str) -> tuple[str, int, bool] | None: ...
+def _quoted(text: str) -> str: ...
+def _literal(pattern: str) -> str | None: ...
+def _scope_path(path: str, roots: Sequence[str]) -> str: ...
+def _trimmed(text: str) -> str: ...
+def _policy(
+    directives: Sequence[tuple[Directive, _Origin]],
+    ladder: Ladder | None,
+    steps: dict[str, int] | None,
+    drop: frozenset[str] | None,
+    root: str | None,
+) -> Policy: ...
+def _directive(action: str, kind: str | None, name: str, path: str | None, note: str | None) -> Directive: ...
+def _ladder(levels: Sequence[str]) -> Ladder: ...
+def _directive_error(*args: object) -> DirectiveError: ...
 
 @final
 class _JsonScanner:

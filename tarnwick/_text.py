@@ -5,22 +5,9 @@ from __future__ import annotations
 
 import os
 
-from tarnwick._tarnwick import DirectiveError, parse
+from tarnwick._tarnwick import _quoted as quoted
 
 __all__ = ["one_line", "plural", "quoted", "shown", "utf8_argument"]
-
-
-def quoted(value: str) -> str:
-    """*value* in the quoted form of the module's messages (``"a\\u{1b}b"``).
-
-    The module shows a text in that form only inside messages, and a refused
-    action lists the allowed ones in it, so one allowed action gives exactly it."""
-    token = "b" if value == "a" else "a"
-    try:
-        parse(f"{token}:x", actions=frozenset([value]))
-    except DirectiveError as exc:
-        return str(exc).split("; allowed: [", 1)[1][:-1]
-    raise AssertionError("unreachable: the token is never the allowed action")
 
 
 def shown(value: str) -> str:

@@ -10,11 +10,18 @@ PARAMS = {  # entry -> (required, keyword-only), in declaration order
     "Directive.matches": (("names",), ("qualifier", "scopes")), "Ladder": (("levels",), ()),
     "Ladder.position": (("level",), ()), "Ladder.step": (("level", "delta"), ()),
     "Ladder.fold": (("current", "directives", "names"), ("qualifier", "scopes", "steps", "drop", "notes")),
+    "Policy": (("directives",), ("ladder", "steps", "drop", "root")),
+    "Policy.fold": (("current", "names"), ("qualifier", "scopes", "notes")),
+    "Policy.settings": ((), ("qualifier", "scopes")),
+    "Policy.from_values": (("values",), ("actions", "ladder", "steps", "drop", "root")),
+    "_ladder": (("levels",), ()), "_lint_effect": (("action",), ()), "_quoted": (("text",), ()),
+    "_literal": (("pattern",), ()), "_scope_path": (("path", "roots"), ()), "_trimmed": (("text",), ()),
 }
 KIND = {
     "spec": "text", "pattern": "text", "text": "text", "value": "text", "current": "text", "level": "text",
     "qualifier": "text", "names": "texts", "scopes": "texts", "levels": "texts", "directives": "directives",
     "actions": "set", "drop": "set", "steps": "map", "delta": "int", "notes": "flag",
+    "ladder": "ladder", "root": "text", "values": "texts", "action": "text", "path": "text", "roots": "texts",
 }
 ALL_PARAMS = [(e, p) for e, (req, opt) in PARAMS.items() for p in req + opt]
 REQUIRED = {p for req, _ in PARAMS.values() for p in req}
@@ -34,12 +41,15 @@ GOOD = {  # parameter -> a new value, with texts that only it holds
     "qualifier": lambda: fresh("qq"), "names": lambda: [fresh("xx")], "scopes": lambda: [fresh("ss")],
     "levels": lambda: [fresh("error"), fresh("warning")], "directives": lambda: [tw.parse(DIRECTIVE)],
     "actions": lambda: {fresh("note")}, "drop": lambda: {fresh("note")}, "steps": lambda: {fresh("note"): 1},
-    "delta": lambda: 1, "notes": lambda: True,
+    "delta": lambda: 1, "notes": lambda: True, "ladder": lambda: tw.Ladder([fresh("error"), fresh("warning")]),
+    "root": lambda: fresh("/rr"), "values": lambda: [fresh("note:xx")], "action": lambda: fresh("De-Escalate"),
+    "path": lambda: fresh("/rr/./ss"), "roots": lambda: [fresh("/rr")],
 }
 
 WRONG = {  # kind -> a value of the wrong type, which a lax conversion might take
     "text": lambda: b"x", "texts": lambda: "abc", "directives": lambda: [tw.parse("a:b"), "a:b"],
     "set": lambda: ["allow"], "map": lambda: {"allow": 1.0}, "int": lambda: 1.0, "flag": lambda: 1,
+    "ladder": lambda: ["error", "warning"],
 }
 
 
@@ -48,6 +58,8 @@ def callable_for(entry):
         return tw.parse(DIRECTIVE).matches
     if entry.startswith("Ladder."):
         return getattr(tw.Ladder(["error", "warning"]), entry.split(".")[1])
+    if entry.startswith("Policy."):
+        return getattr(tw.Policy([tw.parse(DIRECTIVE)]), entry.split(".")[1])
     return getattr(tw, entry)
 
 
@@ -72,6 +84,8 @@ def norm(x):
         return ("Directive", str(x))
     if isinstance(x, tw.Ladder):
         return ("Ladder", x.levels)
+    if isinstance(x, tw.Policy):
+        return ("Policy", norm(x.directives), [norm(x.fold("error", [n], scopes=["ss"])) for n in ("xx", "q")])
     if isinstance(x, (list, tuple)):
         return (type(x).__name__, [norm(i) for i in x])
     return x

@@ -2,6 +2,7 @@
 
 import argparse
 import contextlib
+from pathlib import Path
 
 import pytest
 
@@ -24,19 +25,34 @@ def test_files_and_inline_values_interleave(rules):
     assert parser.parse_args([]).rules == []
 
 
-@pytest.mark.parametrize(
-    ("value", "actions"), [("@bad.txt", None), ("@missing.txt", None), ("deny:b", {"allow"}), ("@rules.txt", set())],
-)
-def test_directive_error_is_a_usage_error(rules, capsys, value, actions):
+@pytest.mark.parametrize(("value", "actions", "where"), [
+    ("@bad.txt", None, ""), ("@missing.txt", None, ""), ("deny:b", {"allow"}, "<inline>: "),
+    ("@rules.txt", set(), "rules.txt:2: "),
+])
+def test_directive_error_is_a_usage_error(rules, capsys, value, actions, where):
     with pytest.raises(DirectiveError) as expected:
         expand(value, actions=actions)
     parser = argparse.ArgumentParser(prog="lint")
     add_directive_option(parser, actions=actions)
     with pytest.raises(SystemExit) as exit:
-        parser.parse_args(["-D", "allow:ok", "-D", value])
+        parser.parse_args(["-D", "allow:ok"] * (actions != set()) + ["-D", value])
     assert exit.value.code == 2
     usage, error = capsys.readouterr().err.splitlines()[-2:]
-    assert usage.startswith("usage: lint") and error == f"lint: error: {expected.value}"
+    assert usage.startswith("usage: lint") and error == f"lint: error: {where}{expected.value}"
+
+
+def test_lint_verbs_in_every_spelling_and_a_policy_with_origins(rules):
+    parser = argparse.ArgumentParser(exit_on_error=False)
+    add_directive_option(parser, lint=True, policy=True, root="/repo")
+    assert parser.parse_args([]).directives.directives == []
+    Path("lint.txt").write_text("De-Escalate:E501@src/*\nSUPPRESS:W1\n", encoding="utf-8")
+    policy = parser.parse_args(["-D", "@lint.txt", "-D", "note:E501=n"]).directives
+    assert policy.fold("error", ["E501"], scopes=["/repo/src/a.py"]) == ("warning", False, ["n"])
+    assert [(str(d), origin) for d, origin in policy.unused()] == [("SUPPRESS:W1", ("lint.txt", 2))]
+    with pytest.raises(argparse.ArgumentError, match=r'^rules.txt:2: unknown action "allow"; allowed: \["de-escalate"'):
+        parser.parse_args(["-D", "@rules.txt"])
+    with pytest.raises(ValueError, match="not both"):
+        add_directive_option(argparse.ArgumentParser(), actions={"x"}, lint=True)
 
 
 def test_location_of_a_bad_line(rules):

@@ -12,7 +12,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from helpers import RUFF, tarnwick
-from tarnwick import expand, sarif
+from tarnwick import Policy, expand, sarif
 from tarnwick.sarif.baseline import findings, make_baseline
 
 SARIF = Path(__file__).parent / "data" / "sarif"
@@ -55,7 +55,7 @@ def test_a_baseline_drops_exactly_what_it_was_made_from(runs):
         file.write_text("\n".join(made.lines) + "\n", encoding="utf-8")
         directives = expand(f"@{file}")
     assert len(directives) == len(made.lines)
-    fold = sarif.fold_log(log, directives, roots=["/root"])
+    fold = sarif.fold_log(log, Policy(directives), roots=["/root"])
     for (tool, results, _), tally in zip(runs, fold.runs, strict=True):
         for r in results:
             if r["level"] == "none":

@@ -57,8 +57,8 @@ def test_check_prints_directives_with_their_value(tool):
         (["-D", "@-"], "-D @-: <stdin>:2: empty name pattern\n"),
         (["-D", "nope", "-D", "note:x"], "-D nope: <inline>: expected `ACTION:…` (no `:` found)\n"),
         (["-D", "@rules.txt", "--actions", "note,suppress"],
-         '-D @rules.txt: unknown action "de-escalate"; allowed: ["note", "suppress"]\n'),
-        (["-D", "x:y", "--actions", ""], '-D x:y: unknown action "x"; allowed: []\n'),
+         '-D @rules.txt: rules.txt:4: unknown action "de-escalate"; allowed: ["note", "suppress"]\n'),
+        (["-D", "x:y", "--actions", ""], '-D x:y: <inline>: unknown action "x"; allowed: []\n'),
     ],
 )
 def test_check_reports_bad_values_and_exits_1(tool, args, stderr):
@@ -89,7 +89,8 @@ def test_check_json(tool):
         (["--severity", "info", "--name", "x", "--drop", "v"], "--step and --drop need --ladder"),
         (["--severity", "info", "--name", "x", "--ladder", "a", "--step", "v=2147483648"], "argument --step: expected VERB=N"),
         (["--severity", "info"], "the following arguments are required: --name"),
-        (["-D", "supress:x", "--severity", "info", "--name", "x"], 'unknown action "supress"; allowed: ["de-escalate"'),
+        (["-D", "supress:x", "--severity", "info", "--name", "x"],
+         '<inline>: unknown action "supress"; allowed: ["de-escalate"'),
     ],
 )
 def test_explain_usage_errors_exit_2(tool, args, message):

@@ -62,6 +62,13 @@ std::int32_t StepTable::step_of(std::string_view verb) const {
   return it != entries_.end() && it->verb == verb ? it->step : 0;
 }
 
+bool StepTable::contains(std::string_view verb) const {
+  auto it = std::lower_bound(
+      entries_.begin(), entries_.end(), verb,
+      [](const StepEntry& entry, std::string_view v) { return shortlex_less(entry.verb, v); });
+  return it != entries_.end() && it->verb == verb;
+}
+
 VerbSet::VerbSet(std::span<std::string_view> verbs) : verbs_(verbs) {
   std::sort(verbs.begin(), verbs.end(), shortlex_less);
 }

@@ -87,6 +87,8 @@ class StepTable {
  public:
   explicit StepTable(std::span<StepEntry> entries);
   std::int32_t step_of(std::string_view verb) const;
+  // Whether `verb` has an entry (its step may be 0).
+  bool contains(std::string_view verb) const;
 
  private:
   std::span<const StepEntry> entries_;

@@ -355,7 +355,9 @@ bool Call::objects(std::size_t i, PyTypeObject* type, const char* what, Objects&
   out.buffer_ = &refs_;
   out.begin_ = refs_.size();
   const bool ok = for_each_item(
-      obj, [&](PyObject* item) { return Py_TYPE(item) == type || wrong_item(i, what, item); });
+      obj, [&](PyObject* item) {
+        return type == nullptr || Py_TYPE(item) == type || wrong_item(i, what, item);
+      });
   out.size_ = refs_.size() - out.begin_;
   return ok;
 }

@@ -186,8 +186,16 @@ class Call {
   // True or False, or numpy's boolean scalar; left as it is when absent
   // (None is refused).
   bool flag(std::size_t i, bool& out);
-  // A sequence (not a str) of objects of exactly `type`, in order.
+  // A sequence (not a str) of objects of exactly `type` (of any type when
+  // `type` is null), in order.
   bool objects(std::size_t i, PyTypeObject* type, const char* what, Objects& out);
+  // Parameter `i` as given (null when absent), for a body that hands it on
+  // unconverted; valid for the whole call.
+  PyObject* object(std::size_t i) const { return arg(i); }
+  // Raises TypeError: parameter `i` must be `what` and holds `item`. False.
+  bool wrong_item(std::size_t i, const char* what, PyObject* item);
+  // Raises TypeError: parameter `i` must be `expected`, not `obj`. False.
+  bool wrong_type(std::size_t i, const char* expected, PyObject* obj);
 
  private:
   PyObject* arg(std::size_t i) const { return refs_.data()[i]; }
@@ -206,8 +214,6 @@ class Call {
   bool for_each_item(PyObject* obj, Take take);
   bool collect_texts(std::size_t i, PyObject* obj, const char* what, Texts& out);
   bool to_int32(std::size_t i, PyObject* obj, std::int32_t& out);
-  bool wrong_type(std::size_t i, const char* expected, PyObject* obj);
-  bool wrong_item(std::size_t i, const char* what, PyObject* item);
 
   Signature& sig_;
   // The bound arguments in parameter order (null where not given), then

@@ -6,6 +6,7 @@
 #include "python/convert.h"
 #include "python/call.h"
 #include "python/errors.h"
+#include "python/restore.h"
 
 namespace tarnwick::py {
 namespace {
@@ -48,6 +49,23 @@ PyObject* directive_matches(PyObject* self, Call& call) {
   return PyBool_FromLong(record_of(self).matches({names.span(), qualifier, scopes.span()}));
 }
 
+// (restorer, (action, kind, name, path, note)).
+PyObject* directive_reduce(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    const Directive& d = record_of(self);
+    const Pattern* pattern = d.path();
+    Ref action(new_str(d.action()));
+    Ref kind(action ? new_str_or_none(d.kind()) : nullptr);
+    Ref name(kind ? new_str(d.name().source()) : nullptr);
+    Ref path(name ? new_str_or_none(pattern ? std::optional<std::string_view>(pattern->source()) : std::nullopt)
+                  : nullptr);
+    Ref note(path ? new_str_or_none(d.note()) : nullptr);
+    if (!note) return nullptr;
+    return reduce_with("_directive",
+                       PyTuple_Pack(5, action.get(), kind.get(), name.get(), path.get(), note.get()));
+  });
+}
+
 PyGetSetDef kGetters[] = {
     {"action", get_action, nullptr, "The action token, verbatim.", nullptr},
     {"kind", get_kind, nullptr, "The `<KIND>` filter, or `None` for any kind.", nullptr},
@@ -65,6 +83,8 @@ PyMethodDef kMethods[] = {
      "`qualifier`/`scopes`)?\n\n"
      "KIND (if set) must equal `qualifier` exactly; NAME must glob-match one of `names`; PATH (if\n"
      "set) must glob-match one of `scopes`."),
+    {"__reduce__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(directive_reduce)),
+     METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

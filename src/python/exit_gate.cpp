@@ -102,7 +102,7 @@ void exit_gate_free(void* module) {
 }
 
 std::shared_ptr<ExitGate> exit_gate(PyObject* module) {
-  auto* gate = state_of(module).gate;
+  auto* gate = is_own_module(module) ? state_of(module).gate : nullptr;
   return gate ? *gate : std::make_shared<ExitGate>();  // (only before exec or after m_free)
 }
 

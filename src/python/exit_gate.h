@@ -42,6 +42,10 @@ struct ExitGateState {
 };
 int exit_gate_init(PyObject* module);
 void exit_gate_free(void* module);
+// The gate of `module`; a gate that never closes when `module` is not this
+// extension's module object (a function called without one).
 std::shared_ptr<ExitGate> exit_gate(PyObject* module);
+// True when `object` is a module object made from this extension's definition.
+bool is_own_module(PyObject* object);
 
 }  // namespace tarnwick::py

@@ -9,6 +9,7 @@
 #include "python/convert.h"
 #include "python/directive_type.h"
 #include "python/errors.h"
+#include "python/restore.h"
 
 namespace tarnwick::py {
 namespace {
@@ -93,6 +94,14 @@ PyObject* ladder_fold(PyObject* self, Call& call) {
   return PyTuple_Pack(3, level.get(), folded.dropped ? Py_True : Py_False, note_list.get());
 }
 
+// (restorer, (levels,)).
+PyObject* ladder_reduce(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    Ref levels(new_str_list(ladder_of(self).levels()));
+    return levels ? reduce_with("_ladder", PyTuple_Pack(1, levels.get())) : nullptr;
+  });
+}
+
 PyGetSetDef kGetters[] = {
     {"levels", get_levels, nullptr, "All levels, most-significant first.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -115,6 +124,8 @@ PyMethodDef kMethods[] = {
      "`(level, dropped, notes)`: notes accumulate from every match, `current` steps by the summed\n"
      "`steps[action]` (missing actions = 0), and `dropped` is set if any matching action is in\n"
      "`drop`. Custom verbs + custom ladder, same combine shape as the built-in lint fold."),
+    {"__reduce__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ladder_reduce)),
+     METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -145,5 +156,11 @@ PyObject* g_type = nullptr;
 }  // namespace
 
 PyObject* ladder_type() { return shared_type(g_type, &kSpec); }
+
+const Ladder& core_ladder(PyObject* ladder) { return ladder_of(ladder); }
+
+PyObject* ladder_level_str(PyObject* ladder, std::size_t rung) {
+  return value_of(ladder).level_strs[rung].get();
+}
 
 }  // namespace tarnwick::py

@@ -16,16 +16,6 @@ namespace {
 constexpr auto record_of = [](PyObject* d) -> const Directive& { return directive_value(d).record; };
 constexpr auto verb_of = [](PyObject* d) { return directive_value(d).verb; };
 
-// The name of `severity` as a new reference to a str made once per process:
-// every fold returns one of three.
-PyObject* severity_str(lint::Severity severity) {
-  static PyObject* made[lint::kSeverityCount] = {};
-  PyObject* str = create_once(made[static_cast<std::size_t>(severity)],
-                              [&] { return new_str(lint::severity_text(severity)); });
-  Py_XINCREF(str);
-  return str;
-}
-
 Signature kFold{"lint_fold", {"current", "directives", "names", "*", "qualifier", "scopes"}};
 
 PyObject* lint_fold(PyObject*, Call& call) {
@@ -63,6 +53,14 @@ PyObject* lint_settings(PyObject*, Call& call) {
 }
 
 }  // namespace
+
+PyObject* severity_str(lint::Severity severity) {
+  static PyObject* made[lint::kSeverityCount] = {};
+  PyObject* str = create_once(made[static_cast<std::size_t>(severity)],
+                              [&] { return new_str(lint::severity_text(severity)); });
+  Py_XINCREF(str);
+  return str;
+}
 
 PyMethodDef kLintFoldDef = method_def<kFold, lint_fold>(
     "lint_fold",

@@ -1,6 +1,7 @@
 // The extension module `_tarnwick`: multi-phase initialisation with a single
 // exec step that registers, in order, every public name and lists it in
-// `__all__` (all but expand_sourced and _JsonScanner, helpers for the package's own tools).
+// `__all__` (all but expand_sourced, Policy, _JsonScanner and the private
+// helpers, which the package exports or uses itself).
 #include <Python.h>
 
 #include "python/directive_type.h"
@@ -9,6 +10,7 @@
 #include "python/functions.h"
 #include "python/json_scanner_type.h"
 #include "python/ladder_type.h"
+#include "python/policy_type.h"
 #include "python/ref.h"
 
 namespace tarnwick::py {
@@ -42,6 +44,16 @@ const Registration kRegistrations[] = {
     {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
     {"expand_sourced", [](PyObject* m) { return function(m, &kExpandSourcedDef); }, false},
     {"_JsonScanner", [](PyObject*) { return shared(json_scanner_type()); }, false},
+    {"Policy", [](PyObject*) { return shared(policy_type()); }, false},
+    {"_policy", [](PyObject* m) { return function(m, &kPolicyRestoreDef); }, false},
+    {"_directive", [](PyObject* m) { return function(m, &kDirectiveRestoreDef); }, false},
+    {"_ladder", [](PyObject* m) { return function(m, &kLadderRestoreDef); }, false},
+    {"_directive_error", [](PyObject* m) { return function(m, &kErrorRestoreDef); }, false},
+    {"_lint_effect", [](PyObject* m) { return function(m, &kLintEffectDef); }, false},
+    {"_quoted", [](PyObject* m) { return function(m, &kQuotedDef); }, false},
+    {"_literal", [](PyObject* m) { return function(m, &kLiteralDef); }, false},
+    {"_scope_path", [](PyObject* m) { return function(m, &kScopePathDef); }, false},
+    {"_trimmed", [](PyObject* m) { return function(m, &kTrimmedDef); }, false},
 #ifdef TARNWICK_CANARY  // the sanitizer self-check, see canary.cpp
     {"_canary", [](PyObject* m) { return function(m, &kCanaryDef); }, false},
 #endif
@@ -80,6 +92,11 @@ PyModuleDef kModule = {
 };
 
 }  // namespace
+
+bool is_own_module(PyObject* object) {
+  return object != nullptr && PyModule_Check(object) && PyModule_GetDef(object) == &kModule;
+}
+
 }  // namespace tarnwick::py
 
 PyMODINIT_FUNC PyInit__tarnwick() { return PyModuleDef_Init(&tarnwick::py::kModule); }

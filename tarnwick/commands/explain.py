@@ -21,8 +21,7 @@ from tarnwick._command import (
     text,
     usage_error,
 )
-from tarnwick._lint_verbs import EFFECTS, SETTINGS, lint_verb
-from tarnwick._tarnwick import Directive, DirectiveError, Ladder, glob_match, lint_fold
+from tarnwick._tarnwick import Directive, DirectiveError, Ladder, _lint_effect, glob_match, lint_fold
 
 NEVER_FOLDS = "a setting (set:KEY=VALUE); settings never take part in a fold"
 
@@ -142,12 +141,12 @@ def _row(args: argparse.Namespace, d: Directive, origin: Origin) -> dict[str, An
     target: dict[str, Any] = {"qualifier": args.qualifier, "scopes": args.scopes}
     effect: dict[str, Any] | None = None
     why_not: dict[str, str] = {}
-    verb = None if args.ladder is not None else lint_verb(d.action)
-    if verb in SETTINGS:
+    lint = None if args.ladder is not None else _lint_effect(d.action)
+    if lint is not None and lint[0] == "set":
         why_not = {"action": NEVER_FOLDS}
     elif d.matches(args.names, **target):
-        if verb is not None:
-            step, drops = EFFECTS[verb]
+        if lint is not None:
+            _, step, drops = lint
         else:
             step, drops = dict(args.steps).get(d.action, 0), d.action in args.drop
         effect = {"step": step, "drops": drops, "note": d.note}

@@ -8,7 +8,6 @@ from typing import Any
 
 from tarnwick._command import (
     CommandError,
-    Sourced,
     add_command,
     add_log_arguments,
     add_values_option,
@@ -23,7 +22,7 @@ from tarnwick._command import (
     usage_error,
     write_stdout,
 )
-from tarnwick._lint_verbs import SETTINGS, lint_verb
+from tarnwick._tarnwick import Policy, _lint_effect
 from tarnwick.sarif import Fold, SarifError, gate
 from tarnwick.sarif.stream import fold_stream
 from tarnwick.sarif.summary import failure_lines, summary_lines
@@ -63,12 +62,12 @@ def register(subparsers: Any) -> None:
     )
 
 
-def _unused(sourced: list[Sourced], fold: Fold) -> list[str]:
+def _unused(fold: Fold) -> list[str]:
     """``ORIGIN: DIRECTIVE: matched no result`` for every lint directive (not a setting) that matched no result."""
     return [
         one_line(f"{origin_text(origin)}: {shown(str(d))}: matched no result")
-        for k, (d, origin) in enumerate(sourced)
-        if k not in fold.used and lint_verb(d.action) not in SETTINGS
+        for d, origin in fold.policy.unused()
+        if (effect := _lint_effect(d.action)) is None or effect[0] != "set"
     ]
 
 
@@ -84,7 +83,7 @@ def run(args: argparse.Namespace) -> int:
         with large_json(), open_input(args.log) as log:
             fold = fold_stream(
                 log,
-                [d for d, _ in sourced],
+                Policy(sourced),
                 roots=roots,
                 write=write_stdout,
                 remove_dropped=args.remove_dropped,
@@ -93,7 +92,7 @@ def run(args: argparse.Namespace) -> int:
         raise CommandError(f"{shown_name(args.log)}: {exc}") from None
     sys.stdout.flush()
     status = gate(fold.severities, args.fail_on)
-    unused = [] if args.unused == "ignore" else _unused(sourced, fold)
+    unused = [] if args.unused == "ignore" else _unused(fold)
     if unused and args.unused == "error":
         status = 1
     failing_unused = len(unused) if args.unused == "error" else 0

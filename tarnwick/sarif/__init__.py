@@ -6,7 +6,7 @@ Nothing here imports the command-line plumbing; `tarnwick.commands` does the
 reverse.
 """
 
-from tarnwick.sarif.fold import DEFAULT_JUSTIFICATION, Fold, RunTally, fold_log, gate
+from tarnwick.sarif.fold import DEFAULT_JUSTIFICATION, Fold, RunTally, fold_log, fold_result, gate
 from tarnwick.sarif.log import DUMP_SETTINGS, Obj, SarifError, load_log
 from tarnwick.sarif.log import dumps as dump_log
 from tarnwick.sarif.target import (
@@ -28,6 +28,7 @@ __all__ = [
     "Targets",
     "dump_log",
     "fold_log",
+    "fold_result",
     "gate",
     "load_log",
     "uri_to_scope",

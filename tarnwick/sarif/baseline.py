@@ -14,16 +14,12 @@ from __future__ import annotations
 from collections import Counter
 from dataclasses import dataclass
 
+from tarnwick._tarnwick import _trimmed
 from tarnwick._text import plural
 from tarnwick.sarif.fold import recorded_level, suppressed
 from tarnwick.sarif.log import Obj, SarifError
 from tarnwick.sarif.target import Targets
 
-# The Unicode White_Space characters: what the directive parser trims.
-WHITE_SPACE = frozenset(
-    "\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009\u200a"
-    "\u2028\u2029\u202f\u205f\u3000"
-)
 _GLOB_OR_DELIMITER = frozenset("\\*?[]{},@=:<>")
 _KIND_DELIMITER = frozenset("\\>=:@<*")
 
@@ -37,11 +33,9 @@ def glob_literal(text: str) -> str | None:
     None when no directive line can hold it (it has a line break)."""
     if "\n" in text:
         return None
-    start, end = 0, len(text)
-    while start < end and text[start] in WHITE_SPACE:
-        start += 1
-    while end > start and text[end - 1] in WHITE_SPACE:
-        end -= 1
+    kept = _trimmed(text)  # what the parser keeps: it starts with no blank, so its first match is its place
+    start = text.find(kept) if kept else len(text)
+    end = start + len(kept)
     middle = "".join("\\" + c if c in _GLOB_OR_DELIMITER else c for c in text[start:end])
     lead, trail = text[:start], text[end:]
     if not middle:  # empty, or blanks only
@@ -53,10 +47,10 @@ def kind_literal(tool: str) -> str | None:
     """*tool* written as the text of a ``<KIND>`` filter, or None when it cannot be:
     the parser trims the kind before removing escapes, so a kind cannot be
     empty or end in a blank, and no line holds a line break."""
-    if not tool or tool[-1] in WHITE_SPACE or "\n" in tool:
+    if not tool or not _trimmed(tool[-1]) or "\n" in tool:
         return None
     escaped = "".join("\\" + c if c in _KIND_DELIMITER else c for c in tool)
-    return "\\" + escaped if tool[0] in WHITE_SPACE else escaped
+    return "\\" + escaped if not _trimmed(tool[0]) else escaped
 
 
 def baseline_line(key: Key, count: int) -> str | None:

@@ -1,8 +1,11 @@
 """Applying one directive policy to the SARIF 2.1.0 log of any analyser.
 
-Every result of the log is folded with `lint_fold`: its names are the rule id
-and the rule's name, its qualifier is the tool's driver name, its scopes are
-the paths of its locations, and its severity comes from its SARIF level. The
+Every result of the log is folded with a `Policy` of lint directives, as
+`lint_fold` folds it: its names are the rule id and the rule's name, its
+qualifier is the tool's driver name, its scopes are the paths of its
+locations, and its severity comes from its SARIF level. The policy finds
+each result's candidate directives by lookup and remembers which directives
+matched a result. The
 log is written back whole, with new levels, suppressions for dropped results
 and the directive notes under ``properties.tarnwick``. A result that already
 carries that record is folded again from the level it records, so applying
@@ -15,8 +18,7 @@ from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
 from typing import Any
 
-from tarnwick._tarnwick import Directive
-from tarnwick.sarif.index import Folded, Index, RunIndex
+from tarnwick._tarnwick import Policy
 from tarnwick.sarif.log import Obj, SarifError
 from tarnwick.sarif.target import (
     LEVEL_OF_SEVERITY,
@@ -26,6 +28,8 @@ from tarnwick.sarif.target import (
     _dict,
     _list,
 )
+
+Folded = tuple[str, bool, list[str]]  # what a lint fold returns
 
 DEFAULT_JUSTIFICATION = "suppressed by a tarnwick directive"
 OWN = "tarnwick"  # the property that marks what tarnwick wrote into a result
@@ -176,10 +180,10 @@ class RunTally:
 
 @dataclass
 class Fold:
-    """What `fold_log` did: a tally per run and the positions of the directives that matched a result."""
+    """What `fold_log` did: a tally per run, and the policy, which knows the directives that matched no result."""
 
     runs: list[RunTally]
-    used: set[int]
+    policy: Policy
 
     @property
     def severities(self) -> list[str]:
@@ -200,7 +204,7 @@ def _count(tally: RunTally, severity: str, folded: Folded) -> None:
         tally.annotated += 1
 
 
-def fold_result(result: Obj, targets: Targets, pick: RunIndex, tally: RunTally) -> bool:
+def fold_result(result: Obj, targets: Targets, policy: Policy, tally: RunTally) -> bool:
     """Fold one result of a run in place and count it in `tally`; True when it is dropped.
 
     Results at level "none" pass untouched; results that no directive changes
@@ -214,7 +218,7 @@ def fold_result(result: Obj, targets: Targets, pick: RunIndex, tally: RunTally) 
     if level == "none":
         return False
     severity = SEVERITY_OF_LEVEL[level]
-    folded = pick.fold(severity, names, targets.scopes.of, result)
+    folded = policy.fold(severity, names, qualifier=targets.qualifier, scopes=targets.scopes.of(result))
     new, dropped, notes = folded
     if new != severity or dropped or notes:
         mark(result, level, folded)
@@ -226,17 +230,10 @@ def fold_result(result: Obj, targets: Targets, pick: RunIndex, tally: RunTally) 
     return dropped
 
 
-def fold_log(
-    log: Obj,
-    directives: list[Directive],
-    *,
-    roots: list[str],
-    remove_dropped: bool = False,
-) -> Fold:
-    """Fold every result of `log` in place (see `fold_result`); say what was
-    done and which directives matched."""
-    index = Index(directives)
-    fold = Fold([], index.used)
+def fold_log(log: Obj, policy: Policy, *, roots: list[str], remove_dropped: bool = False) -> Fold:
+    """Fold every result of `log` in place with `policy` (see `fold_result`);
+    say what was done. The policy remembers which directives matched a result."""
+    fold = Fold([], policy)
     for i, run in enumerate(log["runs"]):
         targets = Targets(run, roots)
         tally = RunTally(targets)
@@ -245,11 +242,10 @@ def fold_log(
         if not results:
             continue
         tally.read = len(results)
-        pick = index.for_run(targets.qualifier)
         moved: dict[int, int] = {}
         for j, result in enumerate(results):
             try:
-                dropped = fold_result(result, targets, pick, tally)
+                dropped = fold_result(result, targets, policy, tally)
             except SarifError as exc:
                 raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
             if not (dropped and remove_dropped):

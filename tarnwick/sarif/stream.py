@@ -23,7 +23,7 @@ from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
 from typing import Any, BinaryIO
 
-from tarnwick._tarnwick import Directive, _JsonScanner
+from tarnwick._tarnwick import Policy, _JsonScanner
 from tarnwick.sarif.baseline import Key, finding_key
 from tarnwick.sarif.fold import (
     Fold,
@@ -33,7 +33,6 @@ from tarnwick.sarif.fold import (
     fold_result,
     reindex,
 )
-from tarnwick.sarif.index import Index
 from tarnwick.sarif.log import (
     DUMP_SETTINGS,
     SarifError,
@@ -340,12 +339,12 @@ def _may_hold_index(raw: bytes) -> bool:
 class RunFold:
     """The fold of the results of one run."""
 
-    def __init__(self, f: BinaryIO, i: int, run: RunFrame, index: Index, roots: list[str]):
+    def __init__(self, f: BinaryIO, i: int, run: RunFrame, policy: Policy, roots: list[str]):
         self.f, self.i, self.run = f, i, run
         self.targets = Targets(run_view(f, run), roots)
         self.tally = RunTally(self.targets, remaining=Remaining(SHOWN))
         self.tally.read = run.results
-        self.pick = index.for_run(self.targets.qualifier)
+        self.policy = policy
 
     def results(self) -> Iterator[tuple[Chunk, int, int, Any, bool, bool]]:
         """Each result folded: its chunk and span in it, the result, whether the fold changed it, dropped."""
@@ -360,7 +359,7 @@ class RunFold:
                 before = tally.dropped + tally.up + tally.down + tally.annotated
                 try:
                     folded_again = type(result) is dict and _recorded(result)
-                    dropped = fold_result(result, self.targets, self.pick, tally)
+                    dropped = fold_result(result, self.targets, self.policy, tally)
                 except SarifError as exc:
                     raise SarifError(f"runs[{self.i}].results[{j}]{exc}") from None
                 changed = folded_again or before != tally.dropped + tally.up + tally.down + tally.annotated
@@ -371,12 +370,12 @@ class RunFold:
     def dropped(self) -> bytearray:
         """One byte per result, 1 for each that the fold drops (a fold of its own, counted nowhere)."""
         quiet = RunFold.__new__(RunFold)
-        quiet.f, quiet.i, quiet.run, quiet.targets, quiet.pick = (
+        quiet.f, quiet.i, quiet.run, quiet.targets, quiet.policy = (
             self.f,
             self.i,
             self.run,
             self.targets,
-            self.pick,
+            self.policy,
         )
         quiet.tally = RunTally(self.targets, remaining=Remaining(0))
         return bytearray(dropped for *_, dropped in quiet.results())
@@ -389,7 +388,7 @@ def _recorded(result: dict[str, Any]) -> bool:
 
 def fold_stream(
     f: BinaryIO,
-    directives: list[Directive],
+    policy: Policy,
     *,
     roots: list[str],
     write: Callable[[bytes], None],
@@ -401,17 +400,16 @@ def fold_stream(
     if start is None:  # UTF-16 or UTF-32: loaded whole
         f.seek(0)
         log = load_log(f.read())
-        fold = fold_log(log, directives, roots=roots, remove_dropped=remove_dropped)
+        fold = fold_log(log, policy, roots=roots, remove_dropped=remove_dropped)
         write(dumps(log))
         return fold
     frame = read_frame(f, start)
-    index = Index(directives)
-    fold = Fold([], index.used)
+    fold = Fold([], policy)
     out = Output(write)
     pos = frame.span[0]
     for i, run in enumerate(frame.runs):
         results = run.members.get("results")
-        folding = RunFold(f, i, run, index, roots)
+        folding = RunFold(f, i, run, policy, roots)
         fold.runs.append(folding.tally)
         if not run.results:
             continue

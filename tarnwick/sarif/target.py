@@ -7,11 +7,11 @@ severity comes from its SARIF level.
 
 from __future__ import annotations
 
-import posixpath
 import re
 from typing import Any
 from urllib.parse import unquote, urljoin, urlsplit
 
+from tarnwick._tarnwick import _scope_path
 from tarnwick.sarif.log import Obj, SarifError
 
 # SARIF level -> lint severity, and back.
@@ -154,16 +154,10 @@ def uri_to_scope(uri: str, roots: list[str]) -> str:
     except ValueError:  # e.g. an unclosed "[" where a host belongs
         return unquote(uri)
     if parts.scheme == "file" and parts.netloc in ("", "localhost") or not (parts.scheme or parts.netloc):
-        path = unquote(parts.path)
-        if not path.startswith("/"):
-            while path.startswith("./"):
-                path = path[2:]
-            return path
-        path = posixpath.normpath(path)
-        for root in roots:
-            prefix = root.rstrip("/") + "/"
-            if path.startswith(prefix):
-                return path[len(prefix) :]
+        # The rule every policy reads paths by, over UTF-8 texts (a lone surrogate reads as U+FFFD).
+        scope = _scope_path(matchable(unquote(parts.path)), [matchable(root) for root in roots])
+        if not scope.startswith("/"):
+            return scope
     return unquote(uri)
 
 
