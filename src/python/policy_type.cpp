@@ -97,9 +97,12 @@ bool to_entries(Call& call, const Call::Objects& items, PolicyValue& value,
 
 // The root in root_form, made absolute against the working directory by
 // os.path.abspath when it is relative.
-bool to_roots(PyObject* root, std::vector<std::string>& out) {
-  Ref module(PyImport_ImportModule("os.path"));
-  Ref absolute(module ? PyObject_CallMethod(module.get(), "abspath", "O", root) : nullptr);
+// An exact str of the converted text is handed over: os.path's Python code
+// would compare a str subclass with its own methods.
+bool to_roots(std::string_view root, std::vector<std::string>& out) {
+  Ref text(new_str(root));
+  Ref module(text ? PyImport_ImportModule("os.path") : nullptr);
+  Ref absolute(module ? PyObject_CallMethod(module.get(), "abspath", "O", text.get()) : nullptr);
   if (!absolute) return false;
   if (!PyUnicode_Check(absolute.get())) {
     PyErr_SetString(PyExc_TypeError, "Policy(): os.path.abspath(root) did not return a str");
@@ -138,7 +141,7 @@ PyObject* policy_new(PyObject* type, Call& call) {
   std::vector<lint::PolicyEntry> entries;
   PolicyValue value(lint::Policy::lint({}));
   if (!to_entries(call, items, value, entries)) return nullptr;
-  if (root && !to_roots(call.object(4), value.roots)) return nullptr;
+  if (root && !to_roots(*root, value.roots)) return nullptr;
   if (root) value.root = Ref::borrow(call.object(4));
   if (ladder == nullptr) {
     value.policy = lint::Policy::lint(std::move(entries));
