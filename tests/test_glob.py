@@ -124,12 +124,15 @@ def _reference(pattern: str, text: str) -> bool:
     return any(_match_alt(_tokens(a.encode()), text.encode()) for a in alts)
 
 
+FILL = [b"", b"a", b"b]{", b"\xc3\xa9" * 40, b"ab" * 150]  # what a `*` takes: some texts leave the short path
+
+
 def _text_for(data, pattern: str) -> str:
     """A text that one alternative of the pattern likely matches."""
     out = []
     for tok in _tokens(data.draw(st.sampled_from(_expand(pattern) or [pattern])).encode()):
         if tok is STAR:
-            out.append(data.draw(st.sampled_from([b"", b"a", b"b]{", b"\xc3\xa9" * 40])))
+            out.append(data.draw(st.sampled_from(FILL)))
         else:
             ascii_members = sorted(b for b in tok if b < 128)
             out.append(bytes([data.draw(st.sampled_from(ascii_members))]) if ascii_members else b"\xc3")
@@ -140,22 +143,31 @@ CHARS = "ab*?[]!-{},\\é"
 GROUP = st.lists(st.text(alphabet="ab*?[]-\\é", max_size=4), min_size=1, max_size=4).map(
     lambda segs: "{" + ",".join(segs) + "}"
 )
+PLAIN = st.lists(st.sampled_from(["a", "b", "ab", "*", "?", "\\", "\\*", "[a-c]", "[!b]", "[b-a]"]),
+                 max_size=12).map("".join)  # the Plain form and the short path
+RUN = st.integers(0, 3).map(lambda k: "?ab"[k:] + "b" * 80)  # runs of about 64 and 128 tokens between stars
+WIDE = st.lists(st.one_of(RUN, st.sampled_from(["*", "a", "{,*}", "{a,b?}", "[ab]"])), max_size=6).map("".join)
+CUT = st.tuples(st.text("ab*", max_size=3), GROUP, st.text("ab*?", max_size=4)).map(  # a class cut by braces
+    lambda t: "*{" + t[0] + ",[}" + t[1] + t[2] + "]")
 PATTERNS = st.one_of(
-    st.text(alphabet=CHARS, max_size=20),
+    st.text(alphabet=CHARS, max_size=20), PLAIN, WIDE, CUT,
     st.lists(st.one_of(st.text(alphabet=CHARS, max_size=40), GROUP), max_size=8).map("".join),
-    st.lists(st.text(alphabet="ab*?[]é", min_size=30, max_size=70), min_size=1, max_size=3).map("".join),
 )
+ENGINES = ["short", "plain", "positions", "steps", "alternatives"]
 
 
-@settings(max_examples=400, deadline=None)
+@settings(max_examples=600, deadline=None)
 @given(PATTERNS, st.data())
-def test_glob_match_agrees_with_reference(pattern, data):
+def test_every_engine_agrees_with_reference(pattern, data):
     if data.draw(st.booleans()):
-        text = data.draw(st.text(alphabet="ab[]{},-!\\é", max_size=150))
+        text = data.draw(st.text(alphabet="ab[]{},-!*?\\é", max_size=150))
     else:
         text = _text_for(data, pattern)
     expected = _reference(pattern, text)
     assert tw.glob_match(pattern, text) is expected
+    got = {engine: tw._glob_match_as(engine, pattern, text) for engine in ENGINES}
+    assert {e: g for e, g in got.items() if g is not None and g is not expected} == {}
+    assert got["alternatives"] is not None
     if (literal := literal_text(pattern)) is not None:  # what the SARIF index looks up instead of matching
         assert _reference(pattern, literal) and expected is (text == literal)
     # Past the short path: the same pattern compiled and kept.
@@ -163,3 +175,6 @@ def test_glob_match_agrees_with_reference(pattern, data):
         assert tw.parse("x:" + pattern).matches([text]) is expected
 
 
+def test_engine_hook_refuses_unknown_engines():
+    with pytest.raises(ValueError, match="no engine named 'fast'"):
+        tw._glob_match_as("fast", "a", "a")

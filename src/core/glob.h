@@ -28,6 +28,16 @@ namespace tarnwick {
 
 struct Program;
 
+// The engines a pattern may be matched with. Tests run each on its own
+// through glob_match_with; everyone else lets glob_match or Pattern choose.
+enum class GlobEngine : std::uint8_t {
+  Short,         // read from the text on the stack (at most 64 pattern bytes, 8 alternatives)
+  Plain,         // anchored ends and leftmost runs, read from the text (no classes, braces or long runs)
+  Positions,     // the compiled positions, dispatched as Pattern::matches does
+  Steps,         // the compiled positions of a brace pattern, stepped over several words
+  Alternatives,  // each brace alternative compiled and matched on its own
+};
+
 inline constexpr std::size_t BRACE_EXPANSION_CAP = 1024;
 
 class Pattern {
@@ -50,7 +60,11 @@ class Pattern {
 
  private:
   friend class PatternBuilder;
+  friend std::optional<bool> glob_match_with(GlobEngine, std::string_view, std::string_view);
   Pattern() = default;
+  // The positions form whatever the pattern's shape, or nothing when a class
+  // is cut by a brace boundary.
+  static std::optional<Pattern> compile_positions(std::string_view text);
   bool matches_each_alternative(std::string_view text) const;
   bool matches_plain(std::string_view text) const;
   Program program() const;
@@ -101,6 +115,10 @@ class Pattern {
 // The brace-free alternatives of `text` in expansion order, or nothing when
 // there would be more than BRACE_EXPANSION_CAP of them.
 std::optional<std::vector<std::string>> expand_braces_capped(std::string_view text);
+
+// `pattern` matched against `text` by `engine`, or nothing when that engine
+// cannot take the pattern.
+std::optional<bool> glob_match_with(GlobEngine engine, std::string_view pattern, std::string_view text);
 
 // Compiles `pattern` and matches `text`. Short brace-free patterns against
 // short texts are matched on the stack without building a Pattern.

@@ -365,18 +365,27 @@ Pattern Pattern::compile(std::string_view text) {
     if (p.plain_.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
     return p;
   }
+  if (std::optional<Pattern> positions = compile_positions(text)) return std::move(*positions);
   const BraceLayout layout = find_brace_groups(text);
   if (layout.expands()) p.alternatives_ = static_cast<std::uint32_t>(layout.alternatives);
-  if (!PatternBuilder::build(p, split_pieces(text, layout), text)) {
-    p.form_ = Form::PerAlternative;
-    p.data_.clear();
-  }
+  p.form_ = Form::PerAlternative;
+  return p;
+}
+
+std::optional<Pattern> Pattern::compile_positions(std::string_view text) {
+  Pattern p;
+  p.source_.assign(text);
+  const BraceLayout layout = find_brace_groups(text);
+  if (layout.expands()) p.alternatives_ = static_cast<std::uint32_t>(layout.alternatives);
+  if (!PatternBuilder::build(p, split_pieces(text, layout), text)) return std::nullopt;
   return p;
 }
 
 bool Pattern::matches_each_alternative(std::string_view text) const {
+  const BraceLayout layout = find_brace_groups(source_);
+  if (!layout.expands()) return PatternBuilder::brace_free(source_).matches(text);
   bool hit = false;
-  for_each_alternative(source_, find_brace_groups(source_), [&](std::string_view alt) {
+  for_each_alternative(source_, layout, [&](std::string_view alt) {
     hit = short_enough(alt, text) ? match_short(alt, text) : PatternBuilder::brace_free(alt).matches(text);
     return !hit;
   });

@@ -494,4 +494,32 @@ bool glob_match(std::string_view pattern, std::string_view text) {
   return Pattern::compile(pattern).matches(text);
 }
 
+
+std::optional<bool> glob_match_with(GlobEngine engine, std::string_view pattern, std::string_view text) {
+  switch (engine) {
+    case GlobEngine::Short:
+      if (pattern.size() > kShortPattern) return std::nullopt;
+      return match_short_braces(pattern, text);
+    case GlobEngine::Plain: {
+      const Pattern p = Pattern::compile(pattern);
+      if (p.form_ != Pattern::Form::Plain) return std::nullopt;
+      return p.matches_plain(text);
+    }
+    case GlobEngine::Positions:
+    case GlobEngine::Steps: {
+      const std::optional<Pattern> p = Pattern::compile_positions(pattern);
+      if (!p) return std::nullopt;
+      if (engine == GlobEngine::Positions) return p->matches(text);
+      if (p->shape_.groups == 0) return std::nullopt;
+      return step_positions(p->program(), text);
+    }
+    case GlobEngine::Alternatives: {
+      Pattern p;
+      p.source_.assign(pattern);
+      return p.matches_each_alternative(text);
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace tarnwick

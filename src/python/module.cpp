@@ -1,6 +1,7 @@
 // The extension module `_tarnwick`: multi-phase initialisation with a single
 // exec step that registers, in order, every public name and lists it in
-// `__all__` (all but expand_sourced, a helper for the package's own tools).
+// `__all__` (all but expand_sourced, a helper for the package's own tools, and
+// _glob_match_as, a hook for the tests).
 #include <Python.h>
 
 #include "python/directive_type.h"
@@ -39,6 +40,7 @@ const Registration kRegistrations[] = {
     {"Ladder", [](PyObject*) { return shared(ladder_type()); }},
     {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
     {"expand_sourced", [](PyObject* m) { return function(m, &kExpandSourcedDef); }, false},
+    {"_glob_match_as", [](PyObject* m) { return function(m, &kGlobMatchAsDef); }, false},
 #ifdef TARNWICK_CANARY  // the sanitizer self-check, see canary.cpp
     {"_canary", [](PyObject* m) { return function(m, &kCanaryDef); }, false},
 #endif
