@@ -65,6 +65,8 @@ class Pattern {
   // The positions form whatever the pattern's shape, or nothing when a class
   // is cut by a brace boundary.
   static std::optional<Pattern> compile_positions(std::string_view text);
+  // The positions form of a text whose braces are literal: one alternative.
+  static Pattern compile_brace_free(std::string_view text);
   bool matches_each_alternative(std::string_view text) const;
   bool matches_plain(std::string_view text) const;
   Program program() const;

@@ -163,8 +163,6 @@ class Partition {
   bool sets_ = false;
 };
 
-void set_bit(std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); }
-
 }  // namespace
 
 class PatternBuilder {
@@ -223,15 +221,14 @@ class PatternBuilder {
 
   void write(Pattern& p) {
     const unsigned classes = partition_.count();
-    const std::size_t words = words_for(positions_);
     const bool linked = !pieces_.groups.empty();
     const auto group_count = static_cast<std::uint32_t>(pieces_.groups.size());
     const auto [byte_lo, byte_span] = partition_.foreground();
-    const std::size_t map_words = byte_map_words(byte_span);
-    p.data_.assign(map_words + (classes + 2 + (linked ? 2 : 0)) * words + literal_words(positions_) +
-                       group_words(group_count),
-                   0);
-    std::memcpy(p.data_.data(), partition_.classes() + byte_lo, byte_span);
+    const ProgramLayout at(positions_, group_count, classes, byte_span);
+    const std::size_t words = at.words;
+    p.data_.assign(at.total, 0);
+    std::uint64_t* data = p.data_.data();
+    std::memcpy(data, partition_.classes() + byte_lo, byte_span);
     p.form_ = Pattern::Form::Positions;
     p.shape_ = {positions_,
                 group_count,
@@ -239,13 +236,13 @@ class PatternBuilder {
                 static_cast<std::uint16_t>(byte_span),
                 static_cast<std::uint8_t>(byte_lo),
                 static_cast<std::uint8_t>(partition_.background())};
-    std::uint64_t* table = p.data_.data() + map_words;
-    std::uint64_t* star = table + classes * words;
-    std::uint64_t* literal = star + words;
-    auto* literal_byte = reinterpret_cast<unsigned char*>(literal + words);
-    std::uint64_t* entries = literal + words + literal_words(positions_);
-    std::uint64_t* exits = entries + words;
-    auto* links = reinterpret_cast<Pattern::GroupLinks*>(exits + words);
+    std::uint64_t* table = data + at.table;
+    std::uint64_t* star = data + at.star;
+    std::uint64_t* literal = data + at.literal;
+    auto* literal_byte = reinterpret_cast<unsigned char*>(data + at.literal_bytes);
+    std::uint64_t* entries = data + at.entry;
+    std::uint64_t* exits = data + at.exit;
+    auto* links = reinterpret_cast<Pattern::GroupLinks*>(data + at.links);
     for (std::uint32_t g = 0; g < group_count; ++g) new (links + g) Pattern::GroupLinks{};
     unsigned char representative[256];
     if (has_class_) {
@@ -381,15 +378,6 @@ std::optional<Pattern> Pattern::compile_positions(std::string_view text) {
   return p;
 }
 
-bool Pattern::matches_each_alternative(std::string_view text) const {
-  const BraceLayout layout = find_brace_groups(source_);
-  if (!layout.expands()) return PatternBuilder::brace_free(source_).matches(text);
-  bool hit = false;
-  for_each_alternative(source_, layout, [&](std::string_view alt) {
-    hit = short_enough(alt, text) ? match_short(alt, text) : PatternBuilder::brace_free(alt).matches(text);
-    return !hit;
-  });
-  return hit;
-}
+Pattern Pattern::compile_brace_free(std::string_view text) { return PatternBuilder::brace_free(text); }
 
 }  // namespace tarnwick

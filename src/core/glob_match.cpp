@@ -38,17 +38,6 @@ class Scratch {
   std::uint64_t* data_;
 };
 
-bool test_bit(const std::uint64_t* m, std::uint32_t pos) { return (m[pos >> 6] >> (pos & 63)) & 1; }
-void set_bit(std::uint64_t* m, std::uint32_t pos) { m[pos >> 6] |= kOne << (pos & 63); }
-
-// Bits lo..hi (inclusive) of word w.
-std::uint64_t span_mask(std::size_t w, std::uint32_t lo, std::uint32_t hi) {
-  std::uint64_t m = ~std::uint64_t{0};
-  if (w == lo >> 6) m &= m << (lo & 63);
-  if (w == hi >> 6) m &= ~std::uint64_t{0} >> (63 - (hi & 63));
-  return m;
-}
-
 std::uint32_t next_star(const Program& prog, std::uint32_t from, std::uint32_t limit);
 std::uint32_t last_star(const Program& prog, std::uint32_t limit);
 bool fits_at(const Program& prog, std::uint32_t a, std::uint32_t len, std::string_view text, std::size_t t);
@@ -338,26 +327,22 @@ bool match_short(std::string_view pattern, std::string_view text) {
 
 Program Pattern::program() const {
   const ProgramShape& sh = shape_;
-  const std::size_t words = words_for(sh.positions);
-  const std::uint64_t* table = data_.data() + byte_map_words(sh.byte_span);
-  const std::uint64_t* star = table + std::size_t{sh.classes} * words;
-  const std::uint64_t* literal = star + words;
-  const std::uint64_t* entry = literal + words + literal_words(sh.positions);
+  const ProgramLayout at(sh.positions, sh.groups, sh.classes, sh.byte_span);
+  const std::uint64_t* data = data_.data();
   const bool linked = sh.groups > 0;
-  const auto* links = linked ? reinterpret_cast<const GroupLinks*>(entry + 2 * words) : nullptr;
-  return {reinterpret_cast<const unsigned char*>(data_.data()),
+  return {reinterpret_cast<const unsigned char*>(data),
           sh.byte_lo,
           sh.byte_span,
           sh.background,
-          table,
-          star,
-          literal,
-          reinterpret_cast<const unsigned char*>(literal + words),
-          linked ? entry : nullptr,
-          linked ? entry + words : nullptr,
-          {links, sh.groups},
+          data + at.table,
+          data + at.star,
+          data + at.literal,
+          reinterpret_cast<const unsigned char*>(data + at.literal_bytes),
+          linked ? data + at.entry : nullptr,
+          linked ? data + at.exit : nullptr,
+          {linked ? reinterpret_cast<const GroupLinks*>(data + at.links) : nullptr, sh.groups},
           sh.positions,
-          static_cast<std::uint32_t>(words)};
+          static_cast<std::uint32_t>(at.words)};
 }
 
 namespace {
@@ -442,6 +427,19 @@ bool Pattern::matches_plain(std::string_view text) const {
   return true;
 }
 
+// A class cut by a brace boundary: each alternative compiled and matched
+// on its own, short ones on the stack.
+bool Pattern::matches_each_alternative(std::string_view text) const {
+  const BraceLayout layout = find_brace_groups(source_);
+  if (!layout.expands()) return compile_brace_free(source_).matches(text);
+  bool hit = false;
+  for_each_alternative(source_, layout, [&](std::string_view alt) {
+    hit = short_enough(alt, text) ? match_short(alt, text) : compile_brace_free(alt).matches(text);
+    return !hit;
+  });
+  return hit;
+}
+
 bool Pattern::matches(std::string_view text) const {
   if (first_byte_ >= 0 && !text.empty() && static_cast<unsigned char>(text[0]) != first_byte_) return false;
   if (form_ == Form::Plain) return matches_plain(text);
@@ -464,24 +462,15 @@ std::optional<bool> match_short_braces(std::string_view pattern, std::string_vie
   if (layout.alternatives > kShortAlternatives) return std::nullopt;
   char buffer[kShortPattern];
   std::size_t choice[kShortPattern / 2] = {};
-  for (;;) {
-    std::size_t size = 0, pos = 0;
-    auto append = [&](std::string_view piece) {
+  do {
+    std::size_t size = 0;
+    write_alternative(pattern, layout, choice, [&](std::string_view piece) {
       std::copy(piece.begin(), piece.end(), buffer + size);
       size += piece.size();
-    };
-    for (std::size_t g = 0; g < layout.groups.size(); ++g) {
-      const BraceGroup& group = layout.groups[g];
-      append(pattern.substr(pos, group.open - pos));
-      append(layout.segments[group.first_segment + choice[g]]);
-      pos = group.close + 1;
-    }
-    append(pattern.substr(pos));
+    });
     if (match_short({buffer, size}, text)) return true;
-    std::size_t g = layout.groups.size();
-    while (g > 0 && ++choice[g - 1] == layout.groups[g - 1].segment_count) choice[--g] = 0;
-    if (g == 0) return false;
-  }
+  } while (next_alternative(layout, choice));
+  return false;
 }
 
 }  // namespace
@@ -493,7 +482,6 @@ bool glob_match(std::string_view pattern, std::string_view text) {
   }
   return Pattern::compile(pattern).matches(text);
 }
-
 
 std::optional<bool> glob_match_with(GlobEngine engine, std::string_view pattern, std::string_view text) {
   switch (engine) {
