@@ -233,17 +233,23 @@ std::size_t find_run(const Program& prog, std::uint32_t a, std::uint32_t b, std:
   const std::uint64_t start = kOne << (a & 63), goal = kOne << (b & 63);
   Scratch scratch(nw);
   std::uint64_t* live = scratch.get();
+  // Live bits sit in words [0, top]: a byte moves them one position on, so
+  // only the word after the top can come alive, and dead words above are
+  // skipped (a run that dies early costs one word a byte).
+  std::size_t top = 0;
   for (std::size_t t = from; t < to; ++t) {
     const std::uint64_t* row = prog.row(static_cast<unsigned char>(text[t])) + lo;
     live[0] |= start;
     std::uint64_t carry = 0;
-    for (std::size_t w = 0; w < nw; ++w) {
+    const std::size_t end = std::min(top + 1, nw - 1);
+    for (std::size_t w = 0; w <= end; ++w) {
       std::uint64_t moved = live[w] & row[w];
       if (w == 0) moved &= first_mask;
       if (w == nw - 1) moved &= last_mask;
       live[w] = (moved << 1) | carry;
       carry = moved >> 63;
     }
+    for (top = end; top > 0 && live[top] == 0;) --top;
     if (live[nw - 1] & goal) return t + 1;
   }
   return npos;
