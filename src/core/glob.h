@@ -68,7 +68,6 @@ class Pattern {
   // The positions form of a text whose braces are literal: one alternative.
   static Pattern compile_brace_free(std::string_view text);
   bool matches_each_alternative(std::string_view text) const;
-  bool matches_plain(std::string_view text) const;
   Program program() const;
 
   enum class Form : std::uint8_t {

@@ -74,17 +74,4 @@ struct ProgramLayout {
         total(groups > 0 ? links + (std::size_t{groups} * sizeof(Pattern::GroupLinks) + 7) / 8 : entry) {}
 };
 
-// The longest run between two stars that a plain pattern (see
-// Pattern::Form) holds; longer ones are compiled into positions.
-inline constexpr std::uint32_t kPlainRun = 64;
-
-// Short brace-free patterns against short texts skip compiling: read into
-// tokens on the stack and matched with one backtrack point (the latest `*`),
-// at most pattern x text steps, which short_enough keeps under a few
-// thousand.
-inline constexpr std::size_t kShortPattern = 64;
-inline constexpr std::size_t kShortWork = 4096;
-bool short_enough(std::string_view pattern, std::string_view text);
-bool match_short(std::string_view brace_free, std::string_view text);
-
 }  // namespace tarnwick

@@ -1,17 +1,16 @@
-// Compiling a glob: cutting it into brace-free pieces, numbering the
-// positions of their tokens, splitting the bytes into the classes the tokens
-// tell apart, and writing one mask per class (see glob_program.h).
+// The position program: compiling a glob by cutting it into brace-free
+// pieces, numbering the positions of their tokens, splitting the bytes into
+// the classes the tokens tell apart and writing one mask per class, and
+// reading the compiled parts back by the same layout (see glob_program.h).
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <limits>
 #include <new>
 
 #include "core/brace.h"
 #include "core/glob.h"
 #include "core/glob_program.h"
 #include "core/glob_tokens.h"
-#include "core/scan.h"
 
 namespace tarnwick {
 namespace {
@@ -312,63 +311,6 @@ class PatternBuilder {
   bool has_class_ = false;
 };
 
-namespace {
-
-// Reads a pattern as its two ends around the stars, in one pass; false
-// when it is not plain: it holds a `[`, a brace group (an unescaped `{` and
-// an unescaped `}` after it), or a run between two stars longer than the
-// matcher takes from the text (kPlainRun).
-bool plain_shape(std::string_view text, Pattern::PlainShape& shape) {
-  constexpr std::size_t npos = std::string_view::npos;
-  const std::size_t n = text.size();
-  if (n >= std::numeric_limits<std::uint32_t>::max()) return false;
-  bool starred = false;
-  std::uint32_t run = 0;  // tokens since the latest `*` (or the start)
-  bool open_seen = false;  // a `{` without a `}` after it: no `{` can open a group
-  shape.head_end = shape.tail_start = static_cast<std::uint32_t>(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const char c = text[i];
-    if (c == '[') return false;
-    if (c != '*') {
-      if (c == '\\') ++i;
-      if (c == '{' && !open_seen) {
-        if (find_unescaped(text, '}', i + 1) != npos) return false;
-        open_seen = true;
-      }
-      ++run;
-      continue;
-    }
-    if (!starred) {
-      shape.head_end = static_cast<std::uint32_t>(i);
-      shape.head_len = run;
-    } else if (run > kPlainRun) {
-      return false;
-    }
-    starred = true;
-    run = 0;
-    shape.tail_start = static_cast<std::uint32_t>(i + 1);
-  }
-  if (!starred) shape.head_len = run;
-  shape.tail_len = starred ? run : 0;
-  return true;
-}
-
-}  // namespace
-
-Pattern Pattern::compile(std::string_view text) {
-  Pattern p;
-  p.source_.assign(text);
-  if (plain_shape(text, p.plain_)) {
-    if (p.plain_.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
-    return p;
-  }
-  if (std::optional<Pattern> positions = compile_positions(text)) return std::move(*positions);
-  const BraceLayout layout = find_brace_groups(text);
-  if (layout.expands()) p.alternatives_ = static_cast<std::uint32_t>(layout.alternatives);
-  p.form_ = Form::PerAlternative;
-  return p;
-}
-
 std::optional<Pattern> Pattern::compile_positions(std::string_view text) {
   Pattern p;
   p.source_.assign(text);
@@ -379,5 +321,25 @@ std::optional<Pattern> Pattern::compile_positions(std::string_view text) {
 }
 
 Pattern Pattern::compile_brace_free(std::string_view text) { return PatternBuilder::brace_free(text); }
+
+Program Pattern::program() const {
+  const ProgramShape& sh = shape_;
+  const ProgramLayout at(sh.positions, sh.groups, sh.classes, sh.byte_span);
+  const std::uint64_t* data = data_.data();
+  const bool linked = sh.groups > 0;
+  return {reinterpret_cast<const unsigned char*>(data),
+          sh.byte_lo,
+          sh.byte_span,
+          sh.background,
+          data + at.table,
+          data + at.star,
+          data + at.literal,
+          reinterpret_cast<const unsigned char*>(data + at.literal_bytes),
+          linked ? data + at.entry : nullptr,
+          linked ? data + at.exit : nullptr,
+          {linked ? reinterpret_cast<const GroupLinks*>(data + at.links) : nullptr, sh.groups},
+          sh.positions,
+          static_cast<std::uint32_t>(at.words)};
+}
 
 }  // namespace tarnwick
