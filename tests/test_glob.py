@@ -22,7 +22,9 @@ CASES = [  # (pattern, texts that match, texts that do not)
     ("????", ["\U0001f600"], ["abc"]), ("a\\", ["a\\"], ["a"]), ("[!a]", ["b", "/"], ["a", "\xe9", ""]),
     ("[]]", ["]"], ["[]]"]), ("[a-c-e]", ["b", "-", "e"], ["d"]), ("[^a]", ["^", "a"], ["b"]),
     ("[abc", ["[abc"], ["a"]), ("x[ab]*[!c]", ["xad", "xbccd"], ["xac", "xcd"]),
-    ("*ab*ab*", ["abab"], ["xaby"]), ("[a-c]", ["c"], ["d"]), ("[a-]", ["-"], ["b"]),  # faults the suite once missed
+    # one-line faults the suite once missed
+    ("*ab*ab*", ["abab"], ["xaby"]), ("[a-c]", ["c"], ["d"]), ("[a-]", ["-"], ["b"]),
+    ("*" + "b" * 80 + "*" + "b" * 80 + "*", ["b" * 160], ["b" * 159]),
 ]
 TAIL = "x" * 300_000  # 1024 alternatives around a long literal: pieces compiled once, not per alternative
 CUT = "{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]"  # a class cut by braces: in the `[` alternatives, one class
