@@ -26,6 +26,7 @@ CASES = [  # (pattern, texts that match, texts that do not)
     ("*ab*ab*", ["abab"], ["xaby"]), ("[a-c]", ["c"], ["d"]), ("[a-]", ["-"], ["b"]),
     ("*" + "b" * 80 + "*" + "b" * 80 + "*", ["b" * 160], ["b" * 159]),
     ("*" + "?b" * 40 + "*" + "?b" * 40 + "*", ["b" * 160], ["b" * 159]),
+    ("x{*a,b}", ["xa", "xba", "xb"], ["xab"]),
 ] + [("{a,b}" + "c" * k + "*d", ["a" + "c" * k + "d", "bc" + "c" * k + "d"], ["a" + "c" * k]) for k in (57, 58, 59)]
 TAIL = "x" * 300_000  # 1024 alternatives around a long literal: pieces compiled once, not per alternative
 CUT = "{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]"  # a class cut by braces: in the `[` alternatives, one class
