@@ -5,7 +5,7 @@ of a fresh process doing one call, against the size of the input text.
 Typical patterns are reported as ratios to `fnmatch.fnmatchcase` (warm cache)
 and to the `len(s)` floor, measured in the same run.
 
-Usage: python bench/bench_glob.py [--timeout SECONDS [worst,memory,growth,typical]]
+Usage: python bench/bench_glob.py [--timeout SECONDS [worst,cut,memory,growth,typical]]
 (each worst case runs in a child process stopped after SECONDS, default 60)
 """
 
@@ -48,6 +48,21 @@ TIME_ROWS = [
     ("class cut by braces: `{x,[}` + `{a,b}`x9 + `*` + `a`x1000 + `]` vs `a`x2000",
      "{x,[}" + "{a,b}" * 9 + "*" + "a" * 1000 + "]", "a" * 2000),
 ]
+
+
+
+def cut_pair(k, n):
+    """A class cut by braces and its uncut twin (`{x,y}`), with a text both must scan to the end."""
+    body = "{a,b}" * 9 + "?a" * k + "*]"
+    return "*{x,[}" + body, "*{x,y}" + body, "x" + "c" * n + "]"
+
+
+# (pattern size label, k, text length): the cut class against its twin, target at most 20 x.
+CUT_SIZES = [("565 B / 1 KB", 256, 1024), ("4 KB / 8 KB", 2048, 8192), ("8 KB / 16 KB", 4096, 16384),
+             ("16 KB / 32 KB", 8192, 32768)]
+ROWS = {"worst": [row[1:] for row in TIME_ROWS],
+        "cut": [cut_pair(k, n)[0:3:2] for _, k, n in CUT_SIZES],
+        "twin": [cut_pair(k, n)[1:] for _, k, n in CUT_SIZES]}
 
 MEMORY_PROBE = textwrap.dedent("""
     import sys
@@ -141,10 +156,10 @@ def typical_rows():
     return floor, rows
 
 
-def time_row(index, timeout):
-    """Milliseconds for worst case `index`, timed in a child process, or None past `timeout`."""
+def time_row(index, timeout, rows="worst"):
+    """Milliseconds for row `index` of ROWS[rows], timed in a child process, or None past `timeout`."""
     try:
-        out = subprocess.run([sys.executable, __file__, "--row", str(index)], capture_output=True, text=True,
+        out = subprocess.run([sys.executable, __file__, "--row", rows, str(index)], capture_output=True, text=True,
                              timeout=timeout, check=True)
     except subprocess.TimeoutExpired:
         return None
@@ -153,14 +168,16 @@ def time_row(index, timeout):
 
 def main():
     if sys.argv[1:2] == ["--row"]:
-        _, pattern, text = TIME_ROWS[int(sys.argv[2])]
+        pattern, text = ROWS[sys.argv[2]][int(sys.argv[3])]
         print(best(lambda: tw.glob_match(pattern, text)) * 1e3)
         return
     timeout = float(sys.argv[2]) if sys.argv[1:2] == ["--timeout"] else 60.0
-    sections = sys.argv[3].split(",") if len(sys.argv) > 3 else ["worst", "memory", "growth", "typical"]
+    sections = sys.argv[3].split(",") if len(sys.argv) > 3 else ["worst", "cut", "memory", "growth", "typical"]
     print(f"CPython {sys.version.split()[0]}, module {tw.__file__}\n")
     if "worst" in sections:
         worst_rows(timeout)
+    if "cut" in sections:
+        cut_rows(timeout)
     if "memory" in sections:
         print_memory_rows()
     if "growth" in sections:
@@ -175,6 +192,17 @@ def worst_rows(timeout):
     for index, (label, _, _) in enumerate(TIME_ROWS):
         ms = time_row(index, timeout)
         print(f"| {label} | {f'{ms:.2f}' if ms is not None else f'> {timeout:.0f} s'} |", flush=True)
+
+
+def cut_rows(timeout):
+    print("\n| class cut by braces: `*{x,[}` + `{a,b}`x9 + `?a`xk + `*]` vs `x` + `c`xn + `]` "
+          "| cut ms | twin `{x,y}` ms | x twin (target at most 20) |")
+    print("|---|---:|---:|---:|")
+    for index, (label, _, _) in enumerate(CUT_SIZES):
+        cut, twin = time_row(index, timeout, "cut"), time_row(index, timeout, "twin")
+        ratio = f"{cut / twin:.0f}" if cut is not None and twin else "n/a"
+        shown = f"{cut:.2f}" if cut is not None else f"> {timeout:.0f} s"
+        print(f"| {label} | {shown} | {twin:.3f} | {ratio} |", flush=True)
 
 
 def print_memory_rows():

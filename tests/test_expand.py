@@ -135,7 +135,7 @@ ITEM = st.one_of(  # (is a directive, line, blanks before, blanks after)
 )
 
 
-@settings(max_examples=150, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(items=st.lists(ITEM, max_size=8), seps=st.lists(st.sampled_from(["\n", "\r\n"]), min_size=8,
        max_size=8), last=st.sampled_from(["", "\n", "\r\n", "\r"]), bom=st.booleans())
 def test_file_equals_parse_of_each_line(tmp_path, items, seps, last, bom):

@@ -21,7 +21,12 @@ CASES = [  # (pattern, texts that match, texts that do not)
     ("????", ["\U0001f600"], ["abc"]), ("a\\", ["a\\"], ["a"]), ("[!a]", ["b", "/"], ["a", "\xe9", ""]),
     ("[]]", ["]"], ["[]]"]), ("[a-c-e]", ["b", "-", "e"], ["d"]), ("[^a]", ["^", "a"], ["b"]),
     ("[abc", ["[abc"], ["a"]), ("x[ab]*[!c]", ["xad", "xbccd"], ["xac", "xcd"]),
-]
+    # one-line faults the suite once missed
+    ("*ab*ab*", ["abab"], ["xaby"]), ("[a-c]", ["c"], ["d"]), ("[a-]", ["-"], ["b"]),
+    ("*" + "b" * 80 + "*" + "b" * 80 + "*", ["b" * 160], ["b" * 159]),
+    ("*" + "?b" * 40 + "*" + "?b" * 40 + "*", ["b" * 160], ["b" * 159]),
+    ("x{*a,b}", ["xa", "xba", "xb"], ["xab"]),
+] + [("{a,b}" + "c" * k + "*d", ["a" + "c" * k + "d", "bc" + "c" * k + "d"], ["a" + "c" * k]) for k in (57, 58, 59)]
 TAIL = "x" * 300_000  # 1024 alternatives around a long literal: pieces compiled once, not per alternative
 CUT = "{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]"  # a class cut by braces: in the `[` alternatives, one class
 WORST = [  # the worst cases found so far
@@ -39,7 +44,10 @@ WORST = [  # the worst cases found so far
 
 @pytest.mark.parametrize("pattern,yes,no", CASES + WORST, ids=lambda v: ascii(v)[:24] if isinstance(v, str) else "")
 def test_glob_table(pattern, yes, no):
-    assert [tw.glob_match(pattern, t) for t in yes + no] == [True] * len(yes) + [False] * len(no)
+    want = [True] * len(yes) + [False] * len(no)
+    assert [tw.glob_match(pattern, t) for t in yes + no] == want
+    for engine in ENGINES if len(pattern) < 200 else []:  # each engine that takes it, not only the one chosen
+        assert [tw._glob_match_as(engine, pattern, t) for t in yes + no] in (want, [None] * len(want))
 
 
 
@@ -123,12 +131,15 @@ def _reference(pattern: str, text: str) -> bool:
     return any(_match_alt(_tokens(a.encode()), text.encode()) for a in alts)
 
 
-def _text_for(data, pattern: str) -> str:
+FILL = [b"", b"a", b"b]{", b"\xc3\xa9" * 40, b"ab" * 150]  # what a `*` takes: some texts leave the short path
+
+
+def _text_for(data, pattern: str, fill=FILL) -> str:
     """A text that one alternative of the pattern likely matches."""
     out = []
     for tok in _tokens(data.draw(st.sampled_from(_expand(pattern) or [pattern])).encode()):
         if tok is STAR:
-            out.append(data.draw(st.sampled_from([b"", b"a", b"b]{", b"\xc3\xa9" * 40])))
+            out.append(data.draw(st.sampled_from(fill)))
         else:
             ascii_members = sorted(b for b in tok if b < 128)
             out.append(bytes([data.draw(st.sampled_from(ascii_members))]) if ascii_members else b"\xc3")
@@ -139,26 +150,47 @@ CHARS = "ab*?[]!-{},\\é"
 GROUP = st.lists(st.text(alphabet="ab*?[]-\\é", max_size=4), min_size=1, max_size=4).map(
     lambda segs: "{" + ",".join(segs) + "}"
 )
+PLAIN_TOKENS = ["a", "b", "?", "\\", "\\*"]
+PLAIN = st.lists(st.lists(st.sampled_from(PLAIN_TOKENS), max_size=3).map("".join), min_size=1, max_size=5).map(
+    "*".join)  # runs between stars: the Plain form
+RANGES = st.lists(st.sampled_from(PLAIN_TOKENS + ["*", "[a-c]", "[!b]", "[b-a]", "[!a-b]", "[a-]"]), max_size=10).map(
+    "".join)
+RUN = st.integers(0, 3).map(lambda k: "?ab"[k:] + "b" * 80)  # runs of about 64 and 128 tokens between stars
+WIDE = st.lists(st.one_of(RUN, st.sampled_from(["*", "a", "{,*}", "{a,b?}", "[ab]"])), max_size=6).map("".join)
+CUT = st.tuples(st.text("ab*", max_size=3), GROUP, st.text("ab*?", max_size=4)).map(  # a class cut by braces
+    lambda t: "*{" + t[0] + ",[}" + t[1] + t[2] + "]")
 PATTERNS = st.one_of(
-    st.text(alphabet=CHARS, max_size=20),
+    st.text(alphabet=CHARS, max_size=20), PLAIN, RANGES, WIDE, CUT,
     st.lists(st.one_of(st.text(alphabet=CHARS, max_size=40), GROUP), max_size=8).map("".join),
-    st.lists(st.text(alphabet="ab*?[]é", min_size=30, max_size=70), min_size=1, max_size=3).map("".join),
 )
+ENGINES = ["short", "plain", "positions", "steps", "alternatives"]
 
 
-@settings(max_examples=400, deadline=None)
+def _near(data, text: str) -> str:
+    """The text with one character dropped or doubled: a near miss."""
+    if not text:
+        return text
+    k = data.draw(st.integers(0, len(text) - 1))
+    return text[:k] + text[k + 1 :] if data.draw(st.booleans()) else text[: k + 1] + text[k:]
+
+
+@settings(max_examples=600, deadline=None)
 @given(PATTERNS, st.data())
-def test_glob_match_agrees_with_reference(pattern, data):
-    if data.draw(st.booleans()):
-        text = data.draw(st.text(alphabet="ab[]{},-!\\é", max_size=150))
-    else:
-        text = _text_for(data, pattern)
-    expected = _reference(pattern, text)
-    assert tw.glob_match(pattern, text) is expected
-    if (literal := tw._literal(pattern)) is not None:  # what a policy looks up instead of matching
-        assert _reference(pattern, literal) and expected is (text == literal)
-    # Past the short path: the same pattern compiled and kept.
-    if pattern:
-        assert tw.parse("x:" + pattern).matches([text]) is expected
+def test_every_engine_agrees_with_reference(pattern, data):
+    hit, literal = _text_for(data, pattern), tw._literal(pattern)
+    tight = _text_for(data, pattern, fill=[b""])  # a shortest match: where offsets are off by one
+    for text in (data.draw(st.text(alphabet="ab[]{},-!*?\\é", max_size=150)), hit, _near(data, hit),
+                 _near(data, tight), _near(data, tight), _near(data, _near(data, tight))):
+        expected = _reference(pattern, text)
+        got = {engine: tw._glob_match_as(engine, pattern, text) for engine in ENGINES}
+        assert {e: g for e, g in got.items() if g is not None and g is not expected} == {}
+        assert got["alternatives"] is not None and tw.glob_match(pattern, text) is expected
+        # Past the short path: the same pattern compiled and kept.
+        assert not pattern or tw.parse("x:" + pattern).matches([text]) is expected
+        if literal is not None:  # what a policy looks up instead of matching
+            assert _reference(pattern, literal) and expected is (text == literal)
 
 
+def test_engine_hook_refuses_unknown_engines():
+    with pytest.raises(ValueError, match="no engine named 'fast'"):
+        tw._glob_match_as("fast", "a", "a")

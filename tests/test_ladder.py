@@ -48,6 +48,11 @@ def test_results_are_fresh_objects_of_their_types():
     assert got == ("info", False, ["n", "n"]) and [type(v) for v in got] == [str, bool, list] and type(got) is tuple
 
 
+def test_later_step_of_a_repeated_verb_wins():
+    Key = type("Key", (str,), {"__hash__": object.__hash__, "__eq__": object.__eq__})  # equal texts, distinct keys
+    assert tw.Ladder(list("abcd")).fold("a", parse_all(["up:x"]), ["x"], steps={Key("up"): 1, Key("up"): 3})[0] == "d"
+
+
 def test_notes_flag_takes_bools_and_numpy_bools_only():
     fold = lambda flag: tw.Ladder(SEV).fold("info", parse_all(["a:x=n"]), ["x"], notes=flag)[2]  # noqa: E731
     assert [fold(numpy.bool_(True)), fold(numpy.bool_(False)), fold(False)] == [["n"], [], []]

@@ -32,28 +32,39 @@ struct BraceLayout {
 // Stops looking once the product of the segment counts passes the cap.
 BraceLayout find_brace_groups(std::string_view text);
 
+// The brace odometer: `choice` holds one segment index per group. Passes the
+// pieces of the alternative it chooses, in order, to `append`.
+template <class Append>
+void write_alternative(std::string_view text, const BraceLayout& layout, const std::size_t* choice, Append append) {
+  std::size_t pos = 0;
+  for (std::size_t g = 0; g < layout.groups.size(); ++g) {
+    const BraceGroup& group = layout.groups[g];
+    append(text.substr(pos, group.open - pos));
+    append(layout.segments[group.first_segment + choice[g]]);
+    pos = group.close + 1;
+  }
+  append(text.substr(pos));
+}
+
+// Turns the odometer to the next alternative in expansion order (the first
+// group varies slowest); false, with every choice back at 0, after the last.
+inline bool next_alternative(const BraceLayout& layout, std::size_t* choice) {
+  std::size_t g = layout.groups.size();
+  while (g > 0 && ++choice[g - 1] == layout.groups[g - 1].segment_count) choice[--g] = 0;
+  return g > 0;
+}
+
 // Calls `emit(alternative)` for each alternative of an expanding `layout` in
-// expansion order (the first group varies slowest) until it returns false.
+// expansion order until it returns false.
 template <class Emit>
 void for_each_alternative(std::string_view text, const BraceLayout& layout, Emit emit) {
-  const std::size_t k = layout.groups.size();
-  std::vector<std::size_t> choice(k, 0);
+  std::vector<std::size_t> choice(layout.groups.size(), 0);
   std::string scratch;
-  for (;;) {
+  do {
     scratch.clear();
-    std::size_t pos = 0;
-    for (std::size_t g = 0; g < k; ++g) {
-      const BraceGroup& group = layout.groups[g];
-      scratch.append(text.substr(pos, group.open - pos));
-      scratch.append(layout.segments[group.first_segment + choice[g]]);
-      pos = group.close + 1;
-    }
-    scratch.append(text.substr(pos));
+    write_alternative(text, layout, choice.data(), [&](std::string_view piece) { scratch.append(piece); });
     if (!emit(std::string_view(scratch))) return;
-    std::size_t g = k;
-    while (g > 0 && ++choice[g - 1] == layout.groups[g - 1].segment_count) choice[--g] = 0;
-    if (g == 0) return;
-  }
+  } while (next_alternative(layout, choice.data()));
 }
 
 }  // namespace tarnwick

@@ -22,6 +22,17 @@
 
 namespace tarnwick {
 
+// The bit helpers of every position mask.
+inline bool test_bit(const std::uint64_t* mask, std::uint32_t pos) { return (mask[pos >> 6] >> (pos & 63)) & 1; }
+inline void set_bit(std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); }
+// Bits lo..hi (inclusive) of word w.
+inline std::uint64_t span_mask(std::size_t w, std::uint32_t lo, std::uint32_t hi) {
+  std::uint64_t m = ~std::uint64_t{0};
+  if (w == lo >> 6) m &= m << (lo & 63);
+  if (w == hi >> 6) m &= ~std::uint64_t{0} >> (63 - (hi & 63));
+  return m;
+}
+
 struct Program {
   const unsigned char* byte_class;  // for bytes byte_lo .. byte_lo + byte_span - 1
   unsigned byte_lo, byte_span, background;  // every other byte is in class `background`
@@ -39,29 +50,28 @@ struct Program {
     const unsigned i = b - byte_lo;
     return table + std::size_t{i < byte_span ? byte_class[i] : background} * words;
   }
-  bool accepts(std::uint32_t pos, unsigned char b) const { return (row(b)[pos >> 6] >> (pos & 63)) & 1; }
-  bool is_star(std::uint32_t pos) const { return (star[pos >> 6] >> (pos & 63)) & 1; }
+  bool accepts(std::uint32_t pos, unsigned char b) const { return test_bit(row(b), pos); }
+  bool is_star(std::uint32_t pos) const { return test_bit(star, pos); }
 };
 
-// Where each part lives in Pattern::data_.
-inline std::size_t byte_map_words(unsigned span) { return (std::size_t{span} + 7) / 8; }
-inline std::size_t words_for(std::uint32_t positions) { return (std::size_t{positions} + 63) / 64; }
-inline std::size_t literal_words(std::uint32_t positions) { return (std::size_t{positions} + 7) / 8; }
-inline std::size_t group_words(std::uint32_t groups) {
-  return (std::size_t{groups} * sizeof(Pattern::GroupLinks) + 7) / 8;
-}
+// Where each part lives in Pattern::data_, in words from its start: the
+// byte-to-class map, one mask per class, the star mask, the literal mask
+// and bytes, and for brace patterns the entry and exit masks and the group
+// links. The compiler writes by it and the matcher reads by it.
+struct ProgramLayout {
+  std::size_t words;  // of one position mask
+  std::size_t table, star, literal, literal_bytes, entry, exit, links, total;
 
-// The longest run between two stars that a plain pattern (see
-// Pattern::Form) holds; longer ones are compiled into positions.
-inline constexpr std::uint32_t kPlainRun = 64;
-
-// Short brace-free patterns against short texts skip compiling: read into
-// tokens on the stack and matched with one backtrack point (the latest `*`),
-// at most pattern x text steps, which short_enough keeps under a few
-// thousand.
-inline constexpr std::size_t kShortPattern = 64;
-inline constexpr std::size_t kShortWork = 4096;
-bool short_enough(std::string_view pattern, std::string_view text);
-bool match_short(std::string_view brace_free, std::string_view text);
+  ProgramLayout(std::uint32_t positions, std::uint32_t groups, unsigned classes, unsigned byte_span)
+      : words((std::size_t{positions} + 63) / 64),
+        table((std::size_t{byte_span} + 7) / 8),
+        star(table + classes * words),
+        literal(star + words),
+        literal_bytes(literal + words),
+        entry(literal_bytes + (std::size_t{positions} + 7) / 8),
+        exit(entry + words),
+        links(exit + words),
+        total(groups > 0 ? links + (std::size_t{groups} * sizeof(Pattern::GroupLinks) + 7) / 8 : entry) {}
+};
 
 }  // namespace tarnwick

@@ -9,6 +9,7 @@ namespace tarnwick::py {
 
 extern PyMethodDef kParseDef;
 extern PyMethodDef kGlobMatchDef;
+extern PyMethodDef kGlobMatchAsDef;  // test hook, outside __all__
 extern PyMethodDef kExpandDef;
 extern PyMethodDef kExpandSourcedDef;
 extern PyMethodDef kLintFoldDef;

@@ -1,7 +1,8 @@
 // The extension module `_tarnwick`: multi-phase initialisation with a single
 // exec step that registers, in order, every public name and lists it in
 // `__all__` (all but expand_sourced, Policy, _JsonScanner and the private
-// helpers, which the package exports or uses itself).
+// helpers, which the package exports or uses itself, and _glob_match_as, a
+// hook for the tests).
 #include <Python.h>
 
 #include "python/directive_type.h"
@@ -54,6 +55,7 @@ const Registration kRegistrations[] = {
     {"_literal", [](PyObject* m) { return function(m, &kLiteralDef); }, false},
     {"_scope_path", [](PyObject* m) { return function(m, &kScopePathDef); }, false},
     {"_trimmed", [](PyObject* m) { return function(m, &kTrimmedDef); }, false},
+    {"_glob_match_as", [](PyObject* m) { return function(m, &kGlobMatchAsDef); }, false},
 #ifdef TARNWICK_CANARY  // the sanitizer self-check, see canary.cpp
     {"_canary", [](PyObject* m) { return function(m, &kCanaryDef); }, false},
 #endif

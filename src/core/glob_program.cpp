@@ -1,17 +1,16 @@
-// Compiling a glob: cutting it into brace-free pieces, numbering the
-// positions of their tokens, splitting the bytes into the classes the tokens
-// tell apart, and writing one mask per class (see glob_program.h).
+// The position program: compiling a glob by cutting it into brace-free
+// pieces, numbering the positions of their tokens, splitting the bytes into
+// the classes the tokens tell apart and writing one mask per class, and
+// reading the compiled parts back by the same layout (see glob_program.h).
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <limits>
 #include <new>
 
 #include "core/brace.h"
 #include "core/glob.h"
 #include "core/glob_program.h"
 #include "core/glob_tokens.h"
-#include "core/scan.h"
 
 namespace tarnwick {
 namespace {
@@ -163,8 +162,6 @@ class Partition {
   bool sets_ = false;
 };
 
-void set_bit(std::uint64_t* mask, std::uint32_t pos) { mask[pos >> 6] |= std::uint64_t{1} << (pos & 63); }
-
 }  // namespace
 
 class PatternBuilder {
@@ -223,15 +220,14 @@ class PatternBuilder {
 
   void write(Pattern& p) {
     const unsigned classes = partition_.count();
-    const std::size_t words = words_for(positions_);
     const bool linked = !pieces_.groups.empty();
     const auto group_count = static_cast<std::uint32_t>(pieces_.groups.size());
     const auto [byte_lo, byte_span] = partition_.foreground();
-    const std::size_t map_words = byte_map_words(byte_span);
-    p.data_.assign(map_words + (classes + 2 + (linked ? 2 : 0)) * words + literal_words(positions_) +
-                       group_words(group_count),
-                   0);
-    std::memcpy(p.data_.data(), partition_.classes() + byte_lo, byte_span);
+    const ProgramLayout at(positions_, group_count, classes, byte_span);
+    const std::size_t words = at.words;
+    p.data_.assign(at.total, 0);
+    std::uint64_t* data = p.data_.data();
+    std::memcpy(data, partition_.classes() + byte_lo, byte_span);
     p.form_ = Pattern::Form::Positions;
     p.shape_ = {positions_,
                 group_count,
@@ -239,13 +235,13 @@ class PatternBuilder {
                 static_cast<std::uint16_t>(byte_span),
                 static_cast<std::uint8_t>(byte_lo),
                 static_cast<std::uint8_t>(partition_.background())};
-    std::uint64_t* table = p.data_.data() + map_words;
-    std::uint64_t* star = table + classes * words;
-    std::uint64_t* literal = star + words;
-    auto* literal_byte = reinterpret_cast<unsigned char*>(literal + words);
-    std::uint64_t* entries = literal + words + literal_words(positions_);
-    std::uint64_t* exits = entries + words;
-    auto* links = reinterpret_cast<Pattern::GroupLinks*>(exits + words);
+    std::uint64_t* table = data + at.table;
+    std::uint64_t* star = data + at.star;
+    std::uint64_t* literal = data + at.literal;
+    auto* literal_byte = reinterpret_cast<unsigned char*>(data + at.literal_bytes);
+    std::uint64_t* entries = data + at.entry;
+    std::uint64_t* exits = data + at.exit;
+    auto* links = reinterpret_cast<Pattern::GroupLinks*>(data + at.links);
     for (std::uint32_t g = 0; g < group_count; ++g) new (links + g) Pattern::GroupLinks{};
     unsigned char representative[256];
     if (has_class_) {
@@ -315,72 +311,35 @@ class PatternBuilder {
   bool has_class_ = false;
 };
 
-namespace {
-
-// Reads a pattern as its two ends around the stars, in one pass; false
-// when it is not plain: it holds a `[`, a brace group (an unescaped `{` and
-// an unescaped `}` after it), or a run between two stars longer than the
-// matcher takes from the text (kPlainRun).
-bool plain_shape(std::string_view text, Pattern::PlainShape& shape) {
-  constexpr std::size_t npos = std::string_view::npos;
-  const std::size_t n = text.size();
-  if (n >= std::numeric_limits<std::uint32_t>::max()) return false;
-  bool starred = false;
-  std::uint32_t run = 0;  // tokens since the latest `*` (or the start)
-  bool open_seen = false;  // a `{` without a `}` after it: no `{` can open a group
-  shape.head_end = shape.tail_start = static_cast<std::uint32_t>(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const char c = text[i];
-    if (c == '[') return false;
-    if (c != '*') {
-      if (c == '\\') ++i;
-      if (c == '{' && !open_seen) {
-        if (find_unescaped(text, '}', i + 1) != npos) return false;
-        open_seen = true;
-      }
-      ++run;
-      continue;
-    }
-    if (!starred) {
-      shape.head_end = static_cast<std::uint32_t>(i);
-      shape.head_len = run;
-    } else if (run > kPlainRun) {
-      return false;
-    }
-    starred = true;
-    run = 0;
-    shape.tail_start = static_cast<std::uint32_t>(i + 1);
-  }
-  if (!starred) shape.head_len = run;
-  shape.tail_len = starred ? run : 0;
-  return true;
-}
-
-}  // namespace
-
-Pattern Pattern::compile(std::string_view text) {
+std::optional<Pattern> Pattern::compile_positions(std::string_view text) {
   Pattern p;
   p.source_.assign(text);
-  if (plain_shape(text, p.plain_)) {
-    if (p.plain_.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
-    return p;
-  }
   const BraceLayout layout = find_brace_groups(text);
   if (layout.expands()) p.alternatives_ = static_cast<std::uint32_t>(layout.alternatives);
-  if (!PatternBuilder::build(p, split_pieces(text, layout), text)) {
-    p.form_ = Form::PerAlternative;
-    p.data_.clear();
-  }
+  if (!PatternBuilder::build(p, split_pieces(text, layout), text)) return std::nullopt;
   return p;
 }
 
-bool Pattern::matches_each_alternative(std::string_view text) const {
-  bool hit = false;
-  for_each_alternative(source_, find_brace_groups(source_), [&](std::string_view alt) {
-    hit = short_enough(alt, text) ? match_short(alt, text) : PatternBuilder::brace_free(alt).matches(text);
-    return !hit;
-  });
-  return hit;
+Pattern Pattern::compile_brace_free(std::string_view text) { return PatternBuilder::brace_free(text); }
+
+Program Pattern::program() const {
+  const ProgramShape& sh = shape_;
+  const ProgramLayout at(sh.positions, sh.groups, sh.classes, sh.byte_span);
+  const std::uint64_t* data = data_.data();
+  const bool linked = sh.groups > 0;
+  return {reinterpret_cast<const unsigned char*>(data),
+          sh.byte_lo,
+          sh.byte_span,
+          sh.background,
+          data + at.table,
+          data + at.star,
+          data + at.literal,
+          reinterpret_cast<const unsigned char*>(data + at.literal_bytes),
+          linked ? data + at.entry : nullptr,
+          linked ? data + at.exit : nullptr,
+          {linked ? reinterpret_cast<const GroupLinks*>(data + at.links) : nullptr, sh.groups},
+          sh.positions,
+          static_cast<std::uint32_t>(at.words)};
 }
 
 }  // namespace tarnwick
