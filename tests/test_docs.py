@@ -108,7 +108,7 @@ def named_paths(page):
 
 
 # Texts that look like this tree's paths but are a user's, in examples of globs and scopes.
-EXAMPLE_PATHS = {"src/a/b.c", "src/*.py", "src/a.py"}
+EXAMPLE_PATHS = {"src/a/b.c", "src/*.py", "src/a.py", "src/app.py"}
 
 
 def exists(name):
