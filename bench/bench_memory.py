@@ -14,21 +14,8 @@ import os
 import subprocess
 import sys
 import tempfile
-import textwrap
 
-PROBE = textwrap.dedent("""
-    import sys
-    from tarnwick import _tarnwick as tw
-    def peak():
-        with open("/proc/self/status") as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1]) * 1024
-    before = peak()
-    ds = tw.expand("@" + sys.argv[1])
-    print(len(ds), peak() - before, sys.getsizeof(ds[0]))
-""")
-
+from run import MEMORY_PROBE as PROBE  # prints: directives, peak growth in bytes, bytes of one Directive
 LINES = {"a:b": "a:b\n", "a:b@c=d": "a:b@c=d\n"}
 
 

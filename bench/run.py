@@ -238,7 +238,7 @@ MEMORY_PROBE = textwrap.dedent("""
                     return int(line.split()[1]) * 1024
     before = peak()
     ds = tw.expand("@" + sys.argv[1])
-    print(len(ds), peak() - before)
+    print(len(ds), peak() - before, sys.getsizeof(ds[0]) if ds else 0)
 """)
 
 
