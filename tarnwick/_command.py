@@ -24,8 +24,9 @@ import gc
 import json
 import os
 import sys
+import tempfile
 from collections.abc import Callable, Iterable, Iterator
-from contextlib import contextmanager
+from contextlib import contextmanager, suppress
 from typing import Any, NoReturn
 
 from tarnwick._lint_verbs import LINT_SPELLINGS, lint_verb
@@ -180,19 +181,32 @@ def shown_name(name: str) -> str:
 
 
 def add_log_arguments(parser: argparse.ArgumentParser) -> None:
-    """The SARIF log to read (``args.log``, ``-`` for stdin) and ``--root`` (``args.root``)."""
+    """The SARIF logs to read (``args.logs``, ``-`` for stdin) and ``--root`` (``args.root``)."""
     parser.add_argument(
-        "log",
-        nargs="?",
-        default="-",
+        "logs",
+        nargs="*",
+        default=["-"],
         type=path,
-        help="the SARIF log to read (default: - for stdin)",
+        metavar="LOG",
+        help="a SARIF log to read; several are read as one log holding their runs in order "
+        "(default: - for stdin)",
     )
     parser.add_argument(
         "--root",
         default=".",
         type=path,
         help="file paths under this directory become relative to it (default: .)",
+    )
+
+
+def add_output_option(parser: argparse.ArgumentParser, what: str) -> None:
+    """``--output FILE`` (``args.output``): write *what* to FILE instead of stdout."""
+    parser.add_argument(
+        "--output",
+        "-o",
+        type=path,
+        metavar="FILE",
+        help=f"write {what} to FILE instead of stdout; FILE is replaced only once all of it is written",
     )
 
 
@@ -242,6 +256,34 @@ def write_stdout(data: bytes) -> None:
         if not written:
             raise BrokenPipeError(errno.EPIPE, "standard output took no more")
         view = view[written:]
+
+
+def write_file(name: str, data: bytes) -> None:
+    """Replace file *name* by *data* whole: written to a new file in the same
+    folder, then renamed over it, so that a failure leaves the old file (or
+    none) and no partial one. A replaced file keeps its permissions."""
+    folder = os.path.dirname(os.path.abspath(name))
+    try:
+        mode = os.stat(name).st_mode & 0o7777
+    except OSError:
+        umask = os.umask(0)
+        os.umask(umask)
+        mode = 0o666 & ~umask
+    try:
+        fd, temporary = tempfile.mkstemp(dir=folder, prefix=".tarnwick-", suffix=".tmp")
+    except OSError as exc:
+        raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+        os.chmod(temporary, mode)
+        os.replace(temporary, name)
+    except BaseException as exc:
+        with suppress(OSError):
+            os.unlink(temporary)
+        if isinstance(exc, OSError):
+            raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+        raise
 
 
 def print_json(data: Any) -> None:

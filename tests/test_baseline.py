@@ -68,7 +68,7 @@ def test_a_baseline_drops_exactly_what_it_was_made_from(runs):
 
 
 
-def test_baseline_ratchet_with_ruff(tmp_path):
+def test_directive_baseline_with_ruff(tmp_path):
     pytest.importorskip("ruff")
     project = tmp_path / "project"
     shutil.copytree(SARIF / "project", project)
@@ -76,7 +76,7 @@ def test_baseline_ratchet_with_ruff(tmp_path):
     def ruff():
         return subprocess.run(RUFF, cwd=project, capture_output=True).stdout
 
-    made = tarnwick("baseline", cwd=project, stdin=ruff())
+    made = tarnwick("baseline", "--format", "directives", cwd=project, stdin=ruff())
     assert made.returncode == 0 and made.stderr == b""
     (project / "lint-baseline.txt").write_bytes(made.stdout)
     lines = made.stdout.decode().splitlines()

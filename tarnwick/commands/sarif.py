@@ -1,16 +1,21 @@
-"""``tarnwick sarif``: apply directives to a SARIF 2.1.0 log."""
+"""``tarnwick sarif``: apply directives, and a baseline, to SARIF 2.1.0 logs."""
 
 from __future__ import annotations
 
 import argparse
+import os
+import re
 import sys
+from pathlib import Path
 from typing import Any
+from urllib.parse import quote
 
 from tarnwick._command import (
     CommandError,
     Sourced,
     add_command,
     add_log_arguments,
+    add_output_option,
     add_values_option,
     large_json,
     log_roots,
@@ -20,12 +25,16 @@ from tarnwick._command import (
     shown,
     shown_name,
     sourced_directives,
+    split_list,
     usage_error,
+    write_file,
     write_stdout,
 )
-from tarnwick._lint_verbs import SETTINGS, lint_verb
-from tarnwick.sarif import Fold, SarifError, dump_log, fold_log, gate, load_log
-from tarnwick.sarif.summary import failure_lines, summary_lines
+from tarnwick._lint_verbs import EFFECTS, lint_verb
+from tarnwick.sarif import Fold, Obj, SarifError, dump_log, fold_log, gate, load_log
+from tarnwick.sarif.baseline import BaselineCheck, BaselineError, Entry, Matcher, read_baseline
+from tarnwick.sarif.identity import Identities
+from tarnwick.sarif.summary import annotation_lines, baseline_summary, failure_lines, summary_lines
 
 
 def register(subparsers: Any) -> None:
@@ -34,14 +43,22 @@ def register(subparsers: Any) -> None:
         "sarif",
         run,
         help="apply directives to a SARIF 2.1.0 log",
-        description="Fold every result of a SARIF 2.1.0 log with lint directives and write the log "
+        description="Fold every result of SARIF 2.1.0 logs with lint directives and write the log "
         "to stdout, then a summary to stderr. Names: rule id and rule name; kind: the tool's driver "
-        "name; scopes: the result's file paths, relative to --root. Exit status: 0, or 1 when results "
-        "at or above --fail-on remain or, with --unused error, a directive matched no result; "
-        "2 for a bad -D value, a bad log, or a failure to read or write.",
+        "name; scopes: the result's file paths, relative to --root. With --baseline, findings the "
+        "baseline holds are dropped and the others are new. Exit status: 0, or 1 when results "
+        "at or above --fail-on remain or, with --unused error, a suppression or a baseline entry "
+        "matched no result; 2 for a bad -D value, a bad log or baseline, or a failure to read or write.",
     )
     add_log_arguments(p)
     add_values_option(p, "a lint directive or @FILE (@- for stdin when the log is a file); repeatable")
+    p.add_argument(
+        "--baseline",
+        type=lambda arg: arg,
+        metavar="FILE",
+        help="a baseline file written by tarnwick baseline: the findings it holds are dropped "
+        '(justification "baseline"), the others stay; every finding gets its baselineState',
+    )
     p.add_argument(
         "--fail-on",
         choices=("error", "warning", "note", "info"),
@@ -51,10 +68,28 @@ def register(subparsers: Any) -> None:
         "--unused",
         choices=("ignore", "warn", "error"),
         default="ignore",
-        help="report every lint directive that matched no result on stderr (warn), and exit 1 "
-        "if there is one (error); default: ignore",
+        help="report every suppress directive and every baseline entry that matched no result on "
+        "stderr (warn), and exit 1 if there is one (error); default: ignore",
     )
-    p.add_argument("--quiet", "-q", action="store_true", help="no summary on stderr")
+    p.add_argument(
+        "--unused-verbs",
+        type=split_list,
+        default=["suppress"],
+        metavar="VERB,...",
+        help="the lint verbs whose directives --unused reports (default: suppress; "
+        "also de-escalate, escalate, note)",
+    )
+    p.add_argument(
+        "--quiet", "-q", action="store_true", help="no summary on stderr; the results that fail the gate are still listed"
+    )
+    p.add_argument("--silent", action="store_true", help="nothing on stderr but errors; the exit status still tells")
+    p.add_argument(
+        "--annotations",
+        choices=("github",),
+        help="also print the results that fail the gate as GitHub Actions workflow commands "
+        "(::error file=...::...) on stdout; needs --output",
+    )
+    add_output_option(p, "the log")
     p.add_argument(
         "--remove-dropped",
         action="store_true",
@@ -62,39 +97,148 @@ def register(subparsers: Any) -> None:
     )
 
 
-def _unused(sourced: list[Sourced], fold: Fold) -> list[str]:
-    """``ORIGIN: DIRECTIVE: matched no result`` for every lint directive (not a setting) that matched no result."""
+# ---------------------------------------------------------------- logs
+
+
+class Logs:
+    """Several logs read as one: the first log's frame holding every log's runs in order."""
+
+    def __init__(self, names: list[str]):
+        self.names = names
+        self.firsts: list[int] = []  # the index of each log's first run in the whole
+        self.log: Obj = {}
+        for name in names:
+            try:
+                log = load_log(read_input(name))
+            except SarifError as exc:
+                raise CommandError(f"{shown_name(name)}: {exc}") from None
+            self.firsts.append(len(self.log.get("runs", ())))
+            if not self.log:
+                self.log = log
+            else:
+                self.log["runs"] += log["runs"]
+
+    def error(self, exc: SarifError) -> CommandError:
+        """*exc*, raised about the whole, as a `CommandError` naming the log and its own run index."""
+        message = str(exc)
+        found = re.match(r"runs\[([0-9]+)\]", message)
+        k = 0
+        if found is not None and len(self.names) > 1:
+            run = int(found[1])
+            k = max(i for i, first in enumerate(self.firsts) if first <= run)
+            message = f"runs[{run - self.firsts[k]}]{message[found.end() :]}"
+        return CommandError(f"{shown_name(self.names[k])}: {message}")
+
+
+def read_logs(args: argparse.Namespace) -> Logs:
+    if args.logs.count("-") > 1:
+        usage_error(args, "standard input (-) can be read only once")
+    return Logs(args.logs)
+
+
+# ---------------------------------------------------------------- the baseline
+
+
+def baseline_uri(name: str) -> str:
+    """The baseline file as the URI of a suppression's location: relative as given, or a file: URI."""
+    if os.path.isabs(name):
+        return Path(name).as_uri()
+    return quote(name.replace(os.sep, "/"))
+
+
+def load_baseline(args: argparse.Namespace, roots: list[str]) -> BaselineCheck | None:
+    if args.baseline is None:
+        return None
+    name = shown_name(args.baseline)
+    try:
+        entries = read_baseline(read_input(args.baseline), name)
+    except BaselineError as exc:
+        raise CommandError(str(exc)) from None
+    return BaselineCheck(Matcher(entries), Identities(roots[0]), baseline_uri(args.baseline))
+
+
+def absent_lines(name: str, absent: list[Entry]) -> list[str]:
+    """``FILE:LINE: ENTRY: matched no result`` for each baseline entry that matched fewer findings than it holds."""
+    lines = []
+    for e in absent:
+        tool, path, rule = e.key
+        entry = f"<{tool}>{rule}" + (f"@{path}" if path is not None else "") + f" {e.identity or ''}".rstrip()
+        missing = "matched no result" if e.used == 0 else f"{e.count - e.used} of {e.count} findings matched no result"
+        if e.identity is None:
+            entry += f" count:{e.count}"
+        lines.append(one_line(f"{name}:{e.line}: {entry}: {missing}"))
+    return lines
+
+
+# ---------------------------------------------------------------- the command
+
+
+def _unused(sourced: list[Sourced], fold: Fold, verbs: set[str]) -> list[str]:
+    """``ORIGIN: DIRECTIVE: matched no result`` for every directive of these verbs that matched no result."""
     return [
         one_line(f"{origin_text(origin)}: {shown(str(d))}: matched no result")
         for k, (d, origin) in enumerate(sourced)
-        if k not in fold.used and lint_verb(d.action) not in SETTINGS
+        if k not in fold.used and lint_verb(d.action) in verbs
     ]
 
 
+def _unused_verbs(args: argparse.Namespace) -> set[str]:
+    verbs = {lint_verb(v) for v in args.unused_verbs}
+    if not verbs <= EFFECTS.keys():
+        usage_error(
+            args,
+            f"--unused-verbs {', '.join(args.unused_verbs)}: expected lint verbs among "
+            "suppress, de-escalate, escalate, note",
+        )
+    return {v for v in verbs if v is not None}
+
+
 def run(args: argparse.Namespace) -> int:
-    if args.log == "-" and "@-" in args.values:
+    if "-" in args.logs and "@-" in args.values:
         usage_error(
             args,
             "-D @-: standard input already carries the SARIF log; put the directives in a file",
         )
+    if args.annotations and args.output is None:
+        usage_error(args, "--annotations: the annotations go to stdout, so the log needs --output FILE")
+    verbs = _unused_verbs(args)
     sourced = sourced_directives(args, lint=True)
     roots = log_roots(args)
-    try:
-        with large_json():
-            log = load_log(read_input(args.log))
-            fold = fold_log(log, [d for d, _ in sourced], roots=roots, remove_dropped=args.remove_dropped)
-            out = dump_log(log)
-    except SarifError as exc:
-        raise CommandError(f"{shown_name(args.log)}: {exc}") from None
-    write_stdout(out)
+    baseline = load_baseline(args, roots)
+    with large_json():
+        logs = read_logs(args)
+        try:
+            fold = fold_log(
+                logs.log,
+                [d for d, _ in sourced],
+                roots=roots,
+                remove_dropped=args.remove_dropped,
+                baseline=baseline,
+            )
+            out = dump_log(logs.log)
+        except SarifError as exc:
+            raise logs.error(exc) from None
+    if args.output is None:
+        write_stdout(out)
+    else:
+        write_file(args.output, out)
     sys.stdout.flush()
     status = gate(fold.severities, args.fail_on)
-    unused = [] if args.unused == "ignore" else _unused(sourced, fold)
+    unused = [] if args.unused == "ignore" else _unused(sourced, fold, verbs)
+    if baseline is not None and args.unused != "ignore":
+        unused += absent_lines(shown_name(args.baseline), baseline.matcher.absent())
     if unused and args.unused == "error":
         status = 1
-    report = unused + (
-        [] if args.quiet else failure_lines(fold, args.fail_on) + summary_lines(fold, args.fail_on)
-    )
+    failing = failure_lines(fold, args.fail_on)
+    if args.annotations:
+        lines = annotation_lines(fold, args.fail_on)
+        if lines:
+            write_stdout(("\n".join(lines) + "\n").encode("utf-8"))
+    report = [] if args.silent else unused + failing
+    if not (args.quiet or args.silent):
+        report += summary_lines(fold, args.fail_on)
+        if baseline is not None:
+            report.append(baseline_summary(shown_name(args.baseline), baseline))
     if report:
         print("\n".join(report), file=sys.stderr)
     return status

@@ -199,9 +199,11 @@ def fold_log(
     *,
     roots: list[str],
     remove_dropped: bool = False,
+    baseline: Any = None,
 ) -> Fold:
     """Fold every result of `log` in place (see `fold_result`); say what was
-    done and which directives matched."""
+    done and which directives matched. A `baseline` (a
+    `tarnwick.sarif.baseline.BaselineCheck`) then compares each result."""
     index = Index(directives)
     fold = Fold([], index.used)
     for i, run in enumerate(log["runs"]):
@@ -216,7 +218,11 @@ def fold_log(
         moved: dict[int, int] = {}
         for j, result in enumerate(results):
             try:
+                if baseline is not None:
+                    baseline.forget(result)
                 dropped = fold_result(result, targets, pick, tally)
+                if baseline is not None:
+                    dropped = baseline.check(result, targets, tally, dropped)
             except SarifError as exc:
                 raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
             if not (dropped and remove_dropped):
