@@ -117,7 +117,8 @@ def make_baseline(found: Counter[Key]) -> Baseline:
 # four fields separated by tabs: TOOL, PATH (empty without a location), RULE
 # and IDENTITY (see `tarnwick.sarif.identity`), or ``count:N`` for N findings
 # of that tool, path and rule that have no identity. A backslash, tab, line
-# feed or carriage return in a field is written ``\\``, ``\t``, ``\n``, ``\r``.
+# feed or carriage return in a field is written ``\\``, ``\t``, ``\n``, ``\r``, and a
+# ``#`` that starts a line ``\#``.
 # Lines are sorted, so the file depends only on the findings, and two branches
 # that each fix or add findings change different lines. Blank lines and lines
 # starting with ``#`` are ignored.
@@ -125,7 +126,7 @@ def make_baseline(found: Counter[Key]) -> Baseline:
 FORMAT_LINE = "tarnwick-baseline 1"
 COUNT = "count:"
 _ESCAPES = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
-_UNESCAPES = {"\\": "\\", "t": "\t", "n": "\n", "r": "\r"}
+_UNESCAPES = {"\\": "\\", "t": "\t", "n": "\n", "r": "\r", "#": "#"}
 
 IdKey = tuple[str, "str | None", str]  # (tool, path, rule), the key of `tarnwick.sarif.identity`
 
@@ -169,7 +170,8 @@ class Entry:
     def text(self) -> str:
         tool, path, rule = self.key
         last = self.identity if self.identity is not None else f"{COUNT}{self.count}"
-        return "\t".join(_escape(f) for f in (tool, path or "", rule, last))
+        line = "\t".join(_escape(f) for f in (tool, path or "", rule, last))
+        return "\\" + line if line.startswith("#") else line  # not a comment
 
 
 def entries_of(found: list[tuple[IdKey, str | None]]) -> list[Entry]:
@@ -201,14 +203,14 @@ def read_baseline(data: bytes, name: str) -> list[Entry]:
         text = data.decode("utf-8")
     except UnicodeDecodeError as exc:
         raise BaselineError(f"{name}: not UTF-8 (byte {exc.start})") from None
-    lines = text.splitlines()
-    first = lines[0] if lines else ""
+    lines = [line.removesuffix("\r") for line in text.split("\n")]  # only LF ends a line (CR LF too)
+    first = lines[0]
     if first != FORMAT_LINE:
         expected = f'expected "{FORMAT_LINE}" as the first line'
         raise BaselineError(f"{name}:1: not a baseline file of this version: {expected}")
     entries = []
     for number, line in enumerate(lines[1:], 2):
-        if not line.strip() or line.startswith("#"):
+        if not line or line.startswith("#"):
             continue
         where = f"{name}:{number}"
         fields = line.split("\t")
@@ -294,7 +296,7 @@ def finding_key(result: Obj, targets: Targets) -> IdKey | None:
     if (recorded_level(result) or level) == "none" or suppressed_by_others(result):
         return None
     scopes = targets.scopes.of(result)
-    return targets.qualifier, scopes[0] if scopes else None, names[0]
+    return targets.qualifier, scopes[0] if scopes and scopes[0] else None, names[0]
 
 
 def identified(log: Obj, roots: list[str], identities: Identities) -> list[tuple[IdKey, str | None]]:
