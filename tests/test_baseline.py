@@ -243,3 +243,36 @@ def test_a_bad_baseline_file_is_exit_2(tmp_path, text, message):
     assert (run.returncode, run.stdout, run.stderr.decode()) == (2, b"", f"tarnwick sarif: error: {message}\n")
     run = tarnwick("baseline", "--prune", "b", cwd=tmp_path, stdin=log)
     assert (run.returncode, run.stderr.decode(), (tmp_path / "b").read_bytes()) == (2, f"tarnwick baseline: error: {message}\n", text)
+
+
+def test_a_renamed_file_keeps_its_findings_with_git(tmp_path):
+    pytest.importorskip("ruff")
+    if shutil.which("git") is None:
+        pytest.skip("git is not installed")
+    project = tmp_path / "project"
+    shutil.copytree(SARIF / "project", project)
+    logs = scan(project)
+    assert tarnwick("baseline", *logs, "-o", "lint-baseline.txt", cwd=project).returncode == 0
+    gate = ["sarif", *logs, "--baseline", "lint-baseline.txt", "--fail-on", "note", "--unused", "error", "-q"]
+
+    def git(*args):
+        subprocess.run(["git", "-c", "user.name=t", "-c", "user.email=t@t", *args], cwd=project, check=True, capture_output=True)
+
+    git("init", "-q")
+    git("add", "-A")
+    git("commit", "-qm", "baseline")
+    git("mv", "app/legacy.py", "app/old_code.py")
+    logs = scan(project)
+    run = tarnwick(*gate, cwd=project)
+    assert (run.returncode, run.stderr) == (0, b""), run.stderr
+    # Pruned, the entries move to the new path; committed, they match there without git's help.
+    assert tarnwick("baseline", "--prune", "lint-baseline.txt", *logs, cwd=project).returncode == 0
+    assert "app/old_code.py" in (project / "lint-baseline.txt").read_text(encoding="utf-8")
+    git("commit", "-qam", "renamed")
+    assert tarnwick(*gate, cwd=project).returncode == 0
+    # Without git (the same tree, no repository), the renamed file's findings are new.
+    git("mv", "app/old_code.py", "app/older.py")
+    logs = scan(project)
+    shutil.rmtree(project / ".git")
+    run = tarnwick(*gate, cwd=project)
+    assert run.returncode == 1 and b"app/older.py" in run.stderr

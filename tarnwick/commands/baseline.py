@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import argparse
-import os
 import sys
 from collections import Counter
 from typing import Any
@@ -39,6 +38,7 @@ from tarnwick.sarif.baseline import (
     write_baseline,
 )
 from tarnwick.sarif.identity import Identities
+from tarnwick.sarif.renames import renamed_files
 
 
 def register(subparsers: Any) -> None:
@@ -120,13 +120,14 @@ def _previous(name: str) -> list[Entry] | None:
     return read_baseline(data, shown_name(name)) if is_baseline_file(data) else None
 
 
-def _prune(name: str, found: list[Any]) -> tuple[list[Entry], list[Entry]]:
-    """The entries of baseline *name* before and after pruning them with these findings."""
+def _prune(name: str, found: list[Any], root: str) -> tuple[list[Entry], list[Entry]]:
+    """The entries of baseline *name* before and after pruning them with these
+    findings; an entry matched in a renamed file moves to its new path."""
     old = read_baseline(read_input(name), shown_name(name))
-    matcher = Matcher(old)
+    matcher = Matcher(old, renamed_files(root, name))
     for key, identity in found:
         matcher.match(key, identity)
-    kept = [Entry(e.key, e.identity, e.used) for e in old if e.used]
+    kept = [Entry(e.moved_to or e.key, e.identity, e.used) for e in old if e.used]
     return old, kept
 
 
@@ -150,7 +151,7 @@ def run(args: argparse.Namespace) -> int:
             raise logs.error(exc) from None
     try:
         if args.prune is not None:
-            old, entries = _prune(args.prune, found)
+            old, entries = _prune(args.prune, found, roots[0])
             write_file(args.prune if args.output is None else args.output, write_baseline(entries).encode())
             _say(args, f"{shown_name(args.prune)}: {_changes(old, entries)}")
             return 0

@@ -34,6 +34,7 @@ from tarnwick._lint_verbs import EFFECTS, lint_verb
 from tarnwick.sarif import Fold, Obj, SarifError, dump_log, fold_log, gate, load_log
 from tarnwick.sarif.baseline import BaselineCheck, BaselineError, Entry, Matcher, read_baseline
 from tarnwick.sarif.identity import Identities
+from tarnwick.sarif.renames import renamed_files
 from tarnwick.sarif.summary import annotation_lines, baseline_summary, failure_lines, summary_lines
 
 
@@ -154,7 +155,8 @@ def load_baseline(args: argparse.Namespace, roots: list[str]) -> BaselineCheck |
         entries = read_baseline(read_input(args.baseline), name)
     except BaselineError as exc:
         raise CommandError(str(exc)) from None
-    return BaselineCheck(Matcher(entries), Identities(roots[0]), baseline_uri(args.baseline))
+    renamed = renamed_files(roots[0], args.baseline)
+    return BaselineCheck(Matcher(entries, renamed), Identities(roots[0]), baseline_uri(args.baseline))
 
 
 def absent_lines(name: str, absent: list[Entry]) -> list[str]:

@@ -166,6 +166,7 @@ class Entry:
     count: int = 1
     line: int = 0  # in the file it was read from; 0 for one being written
     used: int = 0  # findings of a log it matched
+    moved_to: IdKey | None = None  # the key of a finding in a renamed file that matched it
 
     def text(self) -> str:
         tool, path, rule = self.key
@@ -236,8 +237,9 @@ class Matcher:
     matches any entry of its key (a log read without the sources). Constant
     time per finding, except that last case, linear in the entries of the key."""
 
-    def __init__(self, entries: list[Entry]):
+    def __init__(self, entries: list[Entry], renamed: dict[str, str] | None = None):
         self.entries = entries
+        self.renamed = renamed or {}  # new path -> old path of renamed files
         self.exact: dict[tuple[IdKey, str], list[Entry]] = {}
         self.counted: dict[IdKey, list[Entry]] = {}
         self.of_key: dict[IdKey, list[Entry]] = {}
@@ -249,7 +251,18 @@ class Matcher:
                 self.of_key.setdefault(e.key, []).append(e)
 
     def match(self, key: IdKey, identity: str | None) -> Entry | None:
-        """The entry that this finding uses up, or None when it is new."""
+        """The entry that this finding uses up, or None when it is new. A
+        finding in a renamed file that matches nothing under its own path may
+        match under the old path (the entry then says where it moved)."""
+        found = self._match(key, identity)
+        old = self.renamed.get(key[1]) if found is None and key[1] is not None else None
+        if old is not None:
+            found = self._match((key[0], old, key[2]), identity)
+            if found is not None:
+                found.moved_to = key
+        return found
+
+    def _match(self, key: IdKey, identity: str | None) -> Entry | None:
         found = None
         if identity is not None:
             found = self._take(self.exact.get((key, identity)))
