@@ -153,8 +153,11 @@ def test_hand_written_log_end_to_end(tmp_path):
     assert r[0]["properties"]["tarnwick"] == {"originalLevel": "error", "notes": ["plugin rules are errors"]}
     assert r[1]["properties"]["tarnwick"] == {"originalLevel": "note", "notes": []}
     own = {"properties": {"tarnwick": True}}
-    assert r[2]["suppressions"] == [{"kind": "external", "justification": "legacy; to be removed", **own}]
-    assert r[4]["suppressions"] == [{"kind": "external", "justification": sarif.DEFAULT_JUSTIFICATION, **own}]
+    def at(line):  # the suppression's location: the directive that wrote it
+        return {"physicalLocation": {"artifactLocation": {"uri": policy.as_uri()}, "region": {"startLine": line}}}
+
+    assert r[2]["suppressions"] == [{"kind": "external", "justification": "legacy; to be removed", **own, "location": at(3)}]
+    assert r[4]["suppressions"] == [{"kind": "external", "justification": sarif.DEFAULT_JUSTIFICATION, **own, "location": at(4)}]
     assert r[6]["suppressions"] == [{"kind": "inSource", "justification": "reviewed"}]
     # The gate: P1 stays an error and P2 became a warning; B1 became a warning too, but its
     # suppression in source keeps it out of the count.

@@ -3,12 +3,9 @@
 from __future__ import annotations
 
 import argparse
-import os
 import re
 import sys
-from pathlib import Path
 from typing import Any
-from urllib.parse import quote
 
 from tarnwick._command import (
     CommandError,
@@ -140,13 +137,6 @@ def read_logs(args: argparse.Namespace) -> Logs:
 # ---------------------------------------------------------------- the baseline
 
 
-def baseline_uri(name: str) -> str:
-    """The baseline file as the URI of a suppression's location: relative as given, or a file: URI."""
-    if os.path.isabs(name):
-        return Path(name).as_uri()
-    return quote(name.replace(os.sep, "/"))
-
-
 def load_baseline(args: argparse.Namespace, roots: list[str]) -> BaselineCheck | None:
     if args.baseline is None:
         return None
@@ -156,7 +146,7 @@ def load_baseline(args: argparse.Namespace, roots: list[str]) -> BaselineCheck |
     except BaselineError as exc:
         raise CommandError(str(exc)) from None
     renamed = renamed_files(roots[0], args.baseline)
-    return BaselineCheck(Matcher(entries, renamed), Identities(roots[0]), baseline_uri(args.baseline))
+    return BaselineCheck(Matcher(entries, renamed), Identities(roots[0]), args.baseline)
 
 
 def absent_lines(name: str, absent: list[Entry]) -> list[str]:
@@ -216,6 +206,7 @@ def run(args: argparse.Namespace) -> int:
                 roots=roots,
                 remove_dropped=args.remove_dropped,
                 baseline=baseline,
+                origins=[origin for _, origin in sourced],
             )
             out = dump_log(logs.log)
         except SarifError as exc:

@@ -15,7 +15,7 @@ from collections import Counter
 from dataclasses import dataclass
 
 from tarnwick._text import plural
-from tarnwick.sarif.fold import OWN, RunTally, recorded_level, suppressed
+from tarnwick.sarif.fold import OWN, RunTally, origin_location, recorded_level, suppressed
 from tarnwick.sarif.identity import Identities
 from tarnwick.sarif.log import Obj, SarifError
 from tarnwick.sarif.target import Targets, _list
@@ -335,10 +335,10 @@ class BaselineCheck:
     did not drop is dropped: a suppression with the justification "baseline"
     and, as its `location`, the baseline file and the line of the entry."""
 
-    def __init__(self, matcher: Matcher, identities: Identities, uri: str):
+    def __init__(self, matcher: Matcher, identities: Identities, name: str):
         self.matcher = matcher
         self.identities = identities
-        self.uri = uri
+        self.name = name  # the baseline file, as its suppressions' location names it
         self.unchanged = 0
         self.new = 0
 
@@ -367,7 +367,7 @@ class BaselineCheck:
         self.unchanged += 1
         if dropped:
             return True
-        location = {"physicalLocation": {"artifactLocation": {"uri": self.uri}, "region": {"startLine": entry.line}}}
+        location = origin_location((self.name, entry.line))
         suppression = {"kind": "external", "justification": NOTE, "location": location, "properties": {OWN: True}}
         _list(result.setdefault("suppressions", []), ".suppressions").append(suppression)
         if tally.remaining and tally.remaining[-1][1] is result:

@@ -11,9 +11,13 @@ the same policy twice gives what applying it once gives.
 
 from __future__ import annotations
 
+import os
 from dataclasses import dataclass, field
+from pathlib import Path
 from typing import Any
+from urllib.parse import quote
 
+from tarnwick._lint_verbs import lint_verb
 from tarnwick._tarnwick import Directive
 from tarnwick.sarif.index import Folded, Index, RunIndex
 from tarnwick.sarif.log import Obj, SarifError
@@ -193,6 +197,28 @@ def fold_result(result: Obj, targets: Targets, pick: RunIndex, tally: RunTally) 
     return dropped
 
 
+def origin_location(origin: tuple[str, int]) -> Obj:
+    """A SARIF location naming line *origin[1]* of file *origin[0]*."""
+    file, line = origin
+    uri = Path(file).as_uri() if os.path.isabs(file) else quote(file.replace(os.sep, "/"))
+    return {"physicalLocation": {"artifactLocation": {"uri": uri}, "region": {"startLine": line}}}
+
+
+def locate_suppression(result: Obj, targets: Targets, pick: RunIndex, origins: list[Any]) -> None:
+    """Give the suppression that the fold added to a dropped result the
+    `location` of the first `suppress` directive that matched it, when that
+    directive came from a file (`origins` holds each directive's (file, line) or None)."""
+    names, scopes = targets.of(result)[1], targets.scopes.of(result)
+    ds = pick.index.directives
+    matched = pick.sure(names, scopes) + [k for k in pick.named(names) if pick.path_matches(k, scopes)]
+    first = min((k for k in matched if lint_verb(ds[k].action) == "suppress"), default=None)
+    if first is None or origins[first] is None:
+        return
+    for entry in result.get("suppressions", ()):
+        if isinstance(entry, dict) and entry.get("properties") == {OWN: True} and "location" not in entry:
+            entry["location"] = origin_location(origins[first])
+
+
 def fold_log(
     log: Obj,
     directives: list[Directive],
@@ -200,9 +226,12 @@ def fold_log(
     roots: list[str],
     remove_dropped: bool = False,
     baseline: Any = None,
+    origins: list[Any] | None = None,
 ) -> Fold:
     """Fold every result of `log` in place (see `fold_result`); say what was
-    done and which directives matched. A `baseline` (a
+    done and which directives matched. With `origins` (each directive's
+    (file, line), or None), a suppression says which directive wrote it (see
+    `locate_suppression`). A `baseline` (a
     `tarnwick.sarif.baseline.BaselineCheck`) then compares each result."""
     index = Index(directives)
     fold = Fold([], index.used)
@@ -221,6 +250,8 @@ def fold_log(
                 if baseline is not None:
                     baseline.forget(result)
                 dropped = fold_result(result, targets, pick, tally)
+                if dropped and origins is not None:
+                    locate_suppression(result, targets, pick, origins)
                 if baseline is not None:
                     dropped = baseline.check(result, targets, tally, dropped)
             except SarifError as exc:
