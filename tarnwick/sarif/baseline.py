@@ -213,20 +213,22 @@ def read_baseline(data: bytes, name: str) -> list[Entry]:
     for number, line in enumerate(lines[1:], 2):
         if not line or line.startswith("#"):
             continue
-        where = f"{name}:{number}"
         fields = line.split("\t")
         if len(fields) != 4:
-            raise BaselineError(f"{where}: expected 4 fields separated by tabs, found {len(fields)}")
-        tool, path, rule, last = (_unescape(f, where) for f in fields)
+            raise BaselineError(f"{name}:{number}: expected 4 fields separated by tabs, found {len(fields)}")
+        if "\\" in line:
+            tool, path, rule, last = (_unescape(f, f"{name}:{number}") for f in fields)
+        else:
+            tool, path, rule, last = fields
         if last.startswith(COUNT):
             digits = last[len(COUNT) :]
             if not (digits.isascii() and digits.isdigit() and 0 < len(digits) <= 18):
-                raise BaselineError(f"{where}: {COUNT}N needs a whole number N of findings")
+                raise BaselineError(f"{name}:{number}: {COUNT}N needs a whole number N of findings")
             entries.append(Entry((tool, path or None, rule), None, int(digits), number))
         elif last:
             entries.append(Entry((tool, path or None, rule), last, 1, number))
         else:
-            raise BaselineError(f"{where}: the fourth field (the identity) is empty")
+            raise BaselineError(f"{name}:{number}: the fourth field (the identity) is empty")
     return entries
 
 
@@ -306,7 +308,9 @@ def finding_key(result: Obj, targets: Targets) -> IdKey | None:
     """(tool, path, rule) of a result that is a finding (a level other than
     "none", no suppression in force other than tarnwick's), else None."""
     level, names = targets.of(result)
-    if (recorded_level(result) or level) == "none" or suppressed_by_others(result):
+    if "properties" in result:
+        level = recorded_level(result) or level
+    if level == "none" or "suppressions" in result and suppressed_by_others(result):
         return None
     scopes = targets.scopes.of(result)
     return targets.qualifier, scopes[0] if scopes and scopes[0] else None, names[0]
@@ -339,6 +343,7 @@ class BaselineCheck:
         self.matcher = matcher
         self.identities = identities
         self.name = name  # the baseline file, as its suppressions' location names it
+        self.artifact = origin_location((name, 1))["physicalLocation"]["artifactLocation"]
         self.unchanged = 0
         self.new = 0
 
@@ -367,7 +372,7 @@ class BaselineCheck:
         self.unchanged += 1
         if dropped:
             return True
-        location = origin_location((self.name, entry.line))
+        location = {"physicalLocation": {"artifactLocation": self.artifact, "region": {"startLine": entry.line}}}
         suppression = {"kind": "external", "justification": NOTE, "location": location, "properties": {OWN: True}}
         _list(result.setdefault("suppressions", []), ".suppressions").append(suppression)
         if tally.remaining and tally.remaining[-1][1] is result:

@@ -24,17 +24,14 @@ from __future__ import annotations
 
 import hashlib
 import os
-import re
 from collections import Counter, OrderedDict
 from typing import Any
 
 from tarnwick.sarif.log import Obj
 
 COUNTED = None  # the identity of a finding that is only counted
-FILES_KEPT = 64  # source files whose lines stay in memory at once
+BYTES_KEPT = 128 << 20  # of source files whose lines stay in memory at once
 LONGEST_SOURCE = 64 << 20  # bytes; a larger file is not read for identities
-
-_BLANKS = re.compile(r"\s+")
 
 Key = tuple[str, str | None, str]  # (tool, path, rule); no path for a finding without a location
 
@@ -62,17 +59,19 @@ def start_line(result: Obj) -> int | None:
 
 def line_hash(text: str) -> str:
     """The hash of a source line with every blank removed."""
-    normalised = _BLANKS.sub("", text)
+    normalised = "".join(text.split())
     return hashlib.sha256(normalised.encode("utf-8", "surrogatepass")).hexdigest()[:16]
 
 
 class Sources:
     """The lines of source files under one root, read on demand; the most
-    recently used `FILES_KEPT` files are kept (findings come grouped by file)."""
+    recently used files are kept, up to `BYTES_KEPT` bytes of them, so each
+    file is read once unless the sources of one log are larger than that."""
 
     def __init__(self, root: str):
         self.root = root
-        self.files: OrderedDict[str, list[bytes] | None] = OrderedDict()
+        self.files: OrderedDict[str, tuple[list[bytes] | None, int]] = OrderedDict()
+        self.size = 0
 
     def line(self, path: str, number: int) -> str | None:
         lines = self._lines(path)
@@ -83,23 +82,29 @@ class Sources:
     def _lines(self, path: str) -> list[bytes] | None:
         try:
             self.files.move_to_end(path)
-            return self.files[path]
+            return self.files[path][0]
         except KeyError:
             pass
-        found = self.files[path] = self._read(path)
-        if len(self.files) > FILES_KEPT:
-            self.files.popitem(last=False)
+        found, size = self._read(path)
+        self.files[path] = (found, size)
+        self.size += size
+        while self.size > BYTES_KEPT and len(self.files) > 1:
+            self.size -= self.files.popitem(last=False)[1][1]
         return found
 
-    def _read(self, path: str) -> list[bytes] | None:
+    def _read(self, path: str) -> tuple[list[bytes] | None, int]:
+        """The lines of the file, and roughly the memory they take."""
         if os.path.isabs(path) or ":" in path.split("/", 1)[0] or "\0" in path:
-            return None  # not a path under the root (a URI, or outside it)
+            return None, 64  # not a path under the root (a URI, or outside it)
         try:
             with open(os.path.join(self.root, path), "rb") as f:
                 data = f.read(LONGEST_SOURCE + 1)
         except (OSError, ValueError):
-            return None
-        return None if len(data) > LONGEST_SOURCE else data.splitlines()
+            return None, 64
+        if len(data) > LONGEST_SOURCE:
+            return None, 64
+        lines = data.splitlines()
+        return lines, len(data) + 48 * len(lines)
 
 
 class Identities:
@@ -115,9 +120,10 @@ class Identities:
 
     def of(self, result: Obj, key: Key) -> str | None:
         """The identity of *result*, a finding of *key* (see the module), or `COUNTED`."""
-        given = producer_fingerprint(result)
-        if given is not None:
-            return given
+        if "fingerprints" in result or "partialFingerprints" in result:
+            given = producer_fingerprint(result)
+            if given is not None:
+                return given
         path = key[1]
         number = start_line(result)
         if path is None or number is None:
