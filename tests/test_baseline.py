@@ -2,6 +2,7 @@
 
 import importlib.util
 import json
+import os
 import shutil
 import subprocess
 import sys
@@ -16,6 +17,7 @@ from hypothesis import strategies as st
 from helpers import RUFF, tarnwick
 from tarnwick import expand, sarif
 from tarnwick.sarif.baseline import Matcher, entries_of, findings, make_baseline, read_baseline, write_baseline
+from tarnwick.sarif.identity import Identities
 
 SARIF = Path(__file__).parent / "data" / "sarif"
 
@@ -276,3 +278,25 @@ def test_a_renamed_file_keeps_its_findings_with_git(tmp_path):
     shutil.rmtree(project / ".git")
     run = tarnwick(*gate, cwd=project)
     assert run.returncode == 1 and b"app/older.py" in run.stderr
+
+
+def test_identities_read_only_regular_files_under_the_root(tmp_path):
+    (tmp_path / "root").mkdir()
+    (tmp_path / "root" / "a.py").write_text("x = 1\n  x  =  1\ny = 2\n", encoding="utf-8")
+    (tmp_path / "outside.py").write_text("x = 1\n", encoding="utf-8")
+    if hasattr(os, "mkfifo"):
+        os.mkfifo(tmp_path / "root" / "pipe.py")  # opening it for reading would wait for a writer
+    ids = Identities(str(tmp_path / "root"))
+
+    def of(path, line, **more):
+        region = {"startLine": line} if line else {}
+        r = {"locations": [{"physicalLocation": {"artifactLocation": {"uri": path}, "region": region}}], **more}
+        return ids.of(r, ("t", path, "R"))
+
+    first, second = of("a.py", 1), of("a.py", 2)  # the same text but for blanks: told apart by occurrence
+    assert first.startswith("line:") and first[:-1] == second[:-1] and (first[-1], second[-1]) == ("0", "1")
+    assert of("a.py", 3) != first
+    assert [of(p, n) for p, n in [("../outside.py", 1), (str(tmp_path / "outside.py"), 1), ("pipe.py", 1),
+                                  ("a.py", 4), ("a.py", None), ("missing.py", 1), ("file:///a.py", 1)]] == [None] * 7
+    assert of("a.py", 1, partialFingerprints={"b/v1": "2", "a/v1": "1"}) == "fingerprint:a/v1=1"
+    assert of("a.py", 1, fingerprints={"k": "v"}, partialFingerprints={"a": "1"}) == "fingerprint:k=v"

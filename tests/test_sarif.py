@@ -394,6 +394,8 @@ def test_output_annotations_several_logs_and_quietness(tmp_path):
     (["-", "-"], "standard input (-) can be read only once"),
     (["one.sarif", "bad.sarif"], "bad.sarif: runs[0].results[0]: names no rule"),
     (["--output", "no/such/dir/out.sarif"], "no/such/dir/out.sarif: No such file or directory"),
+    (["--baseline", "-"], "--baseline -: standard input already carries the SARIF log; give the baseline as a file"),
+    (["--baseline", "one.sarif", "one.sarif"], 'one.sarif:1: not a baseline file of this version'),
 ])
 def test_sarif_usage_and_output_errors(tmp_path, args, message):
     (tmp_path / "one.sarif").write_text(json.dumps(make_log(("t", [result()]))), encoding="utf-8")

@@ -139,6 +139,8 @@ def run(args: argparse.Namespace) -> int:
     roots = log_roots(args)
     if args.prune is not None and args.format != "baseline":
         raise CommandError("--prune works on baseline files; a directive file is pruned by deleting its lines")
+    if args.prune == "-":
+        raise CommandError("--prune -: the baseline is rewritten in place, so it must be a file")
     with large_json():
         logs = read_logs(args)
         try:

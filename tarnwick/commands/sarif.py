@@ -191,6 +191,8 @@ def run(args: argparse.Namespace) -> int:
             args,
             "-D @-: standard input already carries the SARIF log; put the directives in a file",
         )
+    if args.baseline == "-" and "-" in args.logs:
+        usage_error(args, "--baseline -: standard input already carries the SARIF log; give the baseline as a file")
     if args.annotations and args.output is None:
         usage_error(args, "--annotations: the annotations go to stdout, so the log needs --output FILE")
     verbs = _unused_verbs(args)

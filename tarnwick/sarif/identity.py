@@ -24,6 +24,7 @@ from __future__ import annotations
 
 import hashlib
 import os
+import stat
 from collections import Counter, OrderedDict
 from typing import Any
 
@@ -94,13 +95,21 @@ class Sources:
 
     def _read(self, path: str) -> tuple[list[bytes] | None, int]:
         """The lines of the file, and roughly the memory they take."""
-        if os.path.isabs(path) or ":" in path.split("/", 1)[0] or "\0" in path:
+        parts = path.split("/")
+        if os.path.isabs(path) or ":" in parts[0] or ".." in parts or "\0" in path:
             return None, 64  # not a path under the root (a URI, or outside it)
         try:
-            with open(os.path.join(self.root, path), "rb") as f:
-                data = f.read(LONGEST_SOURCE + 1)
+            # Non-blocking, so that a named pipe where a source file belongs cannot hang the run.
+            fd = os.open(os.path.join(self.root, path), os.O_RDONLY | getattr(os, "O_NONBLOCK", 0))
         except (OSError, ValueError):
             return None, 64
+        with os.fdopen(fd, "rb") as f:
+            try:
+                if not stat.S_ISREG(os.fstat(fd).st_mode):
+                    return None, 64
+                data = f.read(LONGEST_SOURCE + 1)
+            except OSError:
+                return None, 64
         if len(data) > LONGEST_SOURCE:
             return None, 64
         lines = data.splitlines()
