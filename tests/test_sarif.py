@@ -396,10 +396,12 @@ def test_output_annotations_several_logs_and_quietness(tmp_path):
     (["--output", "no/such/dir/out.sarif"], "no/such/dir/out.sarif: No such file or directory"),
     (["--baseline", "-"], "--baseline -: standard input already carries the SARIF log; give the baseline as a file"),
     (["--baseline", "one.sarif", "one.sarif"], 'one.sarif:1: not a baseline file of this version'),
+    (["-D", "@base.txt"], "-D @base.txt: a baseline file, not directives: give it as --baseline base.txt"),
 ])
 def test_sarif_usage_and_output_errors(tmp_path, args, message):
     (tmp_path / "one.sarif").write_text(json.dumps(make_log(("t", [result()]))), encoding="utf-8")
     (tmp_path / "bad.sarif").write_text(json.dumps(make_log(("t", [{"message": {"text": "m"}}]))), encoding="utf-8")
+    (tmp_path / "base.txt").write_text("tarnwick-baseline 1\n", encoding="utf-8")
     run = tarnwick(*args, cwd=tmp_path, stdin=(tmp_path / "one.sarif").read_bytes())
     assert run.returncode == 2 and run.stdout == b"" and message in run.stderr.decode().splitlines()[-1]
-    assert sorted(f.name for f in tmp_path.iterdir()) == ["bad.sarif", "one.sarif"]
+    assert sorted(f.name for f in tmp_path.iterdir()) == ["bad.sarif", "base.txt", "one.sarif"]

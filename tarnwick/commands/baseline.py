@@ -128,7 +128,8 @@ def _prune(name: str, found: list[Any], root: str) -> tuple[list[Entry], list[En
     for key, identity in found:
         matcher.match(key, identity)
     kept = [Entry(e.moved_to or e.key, e.identity, e.used) for e in old if e.used]
-    return old, kept
+    moved = [Entry(e.moved_to or e.key, e.identity, e.count) for e in old]  # a move adds and removes nothing
+    return moved, kept
 
 
 def _say(args: argparse.Namespace, message: str) -> None:

@@ -3,7 +3,9 @@
 from __future__ import annotations
 
 import argparse
+import os
 import re
+import stat
 import sys
 from typing import Any
 
@@ -29,7 +31,7 @@ from tarnwick._command import (
 )
 from tarnwick._lint_verbs import EFFECTS, lint_verb
 from tarnwick.sarif import Fold, Obj, SarifError, dump_log, fold_log, gate, load_log
-from tarnwick.sarif.baseline import BaselineCheck, BaselineError, Entry, Matcher, read_baseline
+from tarnwick.sarif.baseline import BaselineCheck, BaselineError, Entry, Matcher, is_baseline_file, read_baseline
 from tarnwick.sarif.identity import Identities
 from tarnwick.sarif.renames import renamed_files
 from tarnwick.sarif.summary import annotation_lines, baseline_summary, failure_lines, summary_lines
@@ -185,6 +187,21 @@ def _unused_verbs(args: argparse.Namespace) -> set[str]:
     return {v for v in verbs if v is not None}
 
 
+def _no_baseline_files(args: argparse.Namespace) -> None:
+    """A baseline file given as ``-D @FILE`` is a usage error that says how to give it."""
+    for value in args.values:
+        if value.startswith("@") and value != "@-":
+            try:
+                if not stat.S_ISREG(os.stat(value[1:]).st_mode):
+                    continue  # a pipe (<(...)) is read once, by the expansion
+                with open(value[1:], "rb") as f:
+                    start = f.read(64)
+            except (OSError, ValueError):
+                continue  # the expansion reports it
+            if is_baseline_file(start):
+                usage_error(args, f"-D {value}: a baseline file, not directives: give it as --baseline {value[1:]}")
+
+
 def run(args: argparse.Namespace) -> int:
     if "-" in args.logs and "@-" in args.values:
         usage_error(
@@ -196,6 +213,7 @@ def run(args: argparse.Namespace) -> int:
     if args.annotations and args.output is None:
         usage_error(args, "--annotations: the annotations go to stdout, so the log needs --output FILE")
     verbs = _unused_verbs(args)
+    _no_baseline_files(args)
     sourced = sourced_directives(args, lint=True)
     roots = log_roots(args)
     baseline = load_baseline(args, roots)
