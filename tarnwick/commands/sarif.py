@@ -20,6 +20,7 @@ from tarnwick._command import (
     log_roots,
     one_line,
     origin_text,
+    path,
     read_input,
     shown,
     shown_name,
@@ -54,7 +55,7 @@ def register(subparsers: Any) -> None:
     add_values_option(p, "a lint directive or @FILE (@- for stdin when the log is a file); repeatable")
     p.add_argument(
         "--baseline",
-        type=lambda arg: arg,
+        type=path,
         metavar="FILE",
         help="a baseline file written by tarnwick baseline: the findings it holds are dropped "
         '(justification "baseline"), the others stay; every finding gets its baselineState',
@@ -155,8 +156,8 @@ def absent_lines(name: str, absent: list[Entry]) -> list[str]:
     """``FILE:LINE: ENTRY: matched no result`` for each baseline entry that matched fewer findings than it holds."""
     lines = []
     for e in absent:
-        tool, path, rule = e.key
-        entry = f"<{tool}>{rule}" + (f"@{path}" if path is not None else "") + f" {e.identity or ''}".rstrip()
+        tool, file, rule = e.key
+        entry = f"<{tool}>{rule}" + (f"@{file}" if file is not None else "") + f" {e.identity or ''}".rstrip()
         missing = "matched no result" if e.used == 0 else f"{e.count - e.used} of {e.count} findings matched no result"
         if e.identity is None:
             entry += f" count:{e.count}"
