@@ -201,6 +201,20 @@ def test_streaming_folds_as_loading_the_whole_log(data, directives, remove, base
         assert sarif.gate(streamed.severities, fail_on) == sarif.gate(whole.severities, fail_on)
 
 
+@settings(max_examples=30, deadline=None)
+@given(streamed_logs(), streamed_logs(), st.lists(DIRECTIVES, max_size=4), st.booleans())
+def test_several_logs_stream_as_one(first, second, directives, remove):
+    # The first log's frame holding both logs' runs, as folding them loaded and joined gives.
+    joined = sarif.load_log(first)
+    joined["runs"] += sarif.load_log(second)["runs"]
+    whole = sarif.fold_log(joined, Policy(directives), roots=["/root"], remove_dropped=remove)
+    out = []
+    streamed = fold_stream([io.BytesIO(first), io.BytesIO(second)], Policy(directives), roots=["/root"],
+                           write=out.append, remove_dropped=remove)
+    assert sarif.load_log(b"".join(out)) == sarif.load_log(sarif.dump_log(joined))
+    assert [t.remaining.counts for t in streamed.runs] == [t.remaining.counts for t in whole.runs]
+
+
 def test_hand_written_log_end_to_end(tmp_path):
     policy = tmp_path / "policy.txt"
     policy.write_text("escalate:<alpha>plugin-rule@src/*=plugin rules are errors\n"  # already an error: keeps the note
