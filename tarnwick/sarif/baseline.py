@@ -16,7 +16,7 @@ from dataclasses import dataclass, replace
 
 from tarnwick._tarnwick import _trimmed
 from tarnwick._text import plural
-from tarnwick.sarif.fold import OWN, RunTally, origin_location, recorded_level, suppressed
+from tarnwick.sarif.fold import OWN, Read, RunTally, origin_location, read_result, recorded_level, suppressed
 from tarnwick.sarif.identity import Identities
 from tarnwick.sarif.log import Obj, SarifError
 from tarnwick.sarif.target import Targets, _list
@@ -305,15 +305,13 @@ def suppressed_by_others(result: Obj) -> bool:
     return isinstance(entries, list) and suppressed({"suppressions": [s for s in entries if not _own(s)]})
 
 
-def finding_key(result: Obj, targets: Targets) -> IdKey | None:
+def finding_key(result: Obj, targets: Targets, read: Read | None = None) -> IdKey | None:
     """(tool, path, rule) of a result that is a finding (a level other than
-    "none", no suppression in force other than tarnwick's), else None."""
-    level, names = targets.of(result)
-    if "properties" in result:
-        level = recorded_level(result) or level
+    "none", no suppression in force other than tarnwick's), else None; `read`
+    is what `read_result` gave for it, when the fold has read it already."""
+    level, names, scopes = read or read_result(result, targets)
     if level == "none" or "suppressions" in result and suppressed_by_others(result):
         return None
-    scopes = targets.scopes.of(result)
     return targets.qualifier, scopes[0] if scopes and scopes[0] else None, names[0]
 
 
@@ -370,10 +368,12 @@ class BaselineCheck:
             return True
         return False
 
-    def check(self, result: Obj, targets: Targets, tally: RunTally, dropped: bool) -> tuple[bool, bool]:
+    def check(
+        self, result: Obj, targets: Targets, tally: RunTally, dropped: bool, read: Read | None = None
+    ) -> tuple[bool, bool]:
         """Compare one folded result with the baseline: whether it is dropped
-        (by the fold or here), and whether this step changed it."""
-        key = finding_key(result, targets)
+        (by the fold or here), and whether this step changed it; `read` as for `finding_key`."""
+        key = finding_key(result, targets, read)
         if key is None:
             return dropped, False
         entry = self.matcher.match(key, self.identities.of(result, key))

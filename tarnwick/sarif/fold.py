@@ -219,8 +219,25 @@ def _count(tally: RunTally, severity: str, folded: Folded) -> None:
         tally.annotated += 1
 
 
+Read = tuple[str, list[str], list[str]]  # what the fold reads of a result: level, names, scopes
+
+
+def read_result(result: Obj, targets: Targets) -> Read:
+    """The level a result came in with (as tarnwick's record says, if it has
+    one), its names and, unless the level is "none", its scopes: read once
+    for the fold and the baseline check."""
+    level, names = targets.of(result)
+    level = recorded_level(result) or level
+    return level, names, [] if level == "none" else targets.scopes.of(result)
+
+
 def fold_result(
-    result: Obj, targets: Targets, policy: Policy, tally: RunTally, locator: Locator | None = None
+    result: Obj,
+    targets: Targets,
+    policy: Policy,
+    tally: RunTally,
+    locator: Locator | None = None,
+    read: Read | None = None,
 ) -> bool:
     """Fold one result of a run in place and count it in `tally`; True when it is dropped.
 
@@ -229,19 +246,18 @@ def fold_result(
     level they came in with. An error names the place below the result; the
     caller puts the run and the result in front.
     """
-    level, names = targets.of(result)
-    recorded = recorded_level(result)
-    level = recorded or level
+    level, names, scopes = read or read_result(result, targets)
     if level == "none":
         return False
+    recorded = "properties" in result and recorded_level(result)
     severity = SEVERITY_OF_LEVEL[level]
-    folded = policy.fold(severity, names, qualifier=targets.qualifier, scopes=targets.scopes.of(result))
+    folded = policy.fold(severity, names, qualifier=targets.qualifier, scopes=scopes)
     new, dropped, notes = folded
     if new != severity or dropped or notes:
         mark(result, level, folded)
         _count(tally, severity, folded)
         if dropped and locator is not None:
-            locator.locate(result, targets, names)
+            locator.locate(result, targets.qualifier, names, scopes)
     elif recorded:
         unmark(result, level)
     if not dropped and not ("suppressions" in result and suppressed(result)):
@@ -273,11 +289,11 @@ class Locator:
                 self.origins.append((origin[0], origin[1]))
         self.policy = Policy(notes) if notes else None
 
-    def locate(self, result: Obj, targets: Targets, names: list[str]) -> None:
+    def locate(self, result: Obj, qualifier: str, names: list[str], scopes: list[str]) -> None:
         """Give tarnwick's suppression on a dropped result the `location` of the directive that wrote it."""
         if self.policy is None:
             return
-        notes = self.policy.fold("warning", names, qualifier=targets.qualifier, scopes=targets.scopes.of(result))[2]
+        notes = self.policy.fold("warning", names, qualifier=qualifier, scopes=scopes)[2]
         if not notes:
             return  # dropped by an inline directive
         location = origin_location(self.origins[int(notes[0])])
@@ -313,9 +329,10 @@ def fold_log(
             try:
                 if baseline is not None:
                     baseline.forget(result)
-                dropped = fold_result(result, targets, policy, tally, locator)
+                read = read_result(result, targets)
+                dropped = fold_result(result, targets, policy, tally, locator, read)
                 if baseline is not None:
-                    dropped = baseline.check(result, targets, tally, dropped)[0]
+                    dropped = baseline.check(result, targets, tally, dropped, read)[0]
             except SarifError as exc:
                 raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
             if not (dropped and remove_dropped):

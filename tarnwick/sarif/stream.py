@@ -33,6 +33,7 @@ from tarnwick.sarif.fold import (
     RunTally,
     fold_log,
     fold_result,
+    read_result,
     reindex,
 )
 from tarnwick.sarif.log import (
@@ -375,9 +376,10 @@ class RunFold:
                     folded_again = type(result) is dict and _recorded(result)
                     if baseline is not None and baseline.forget(result):
                         folded_again = True
-                    dropped = fold_result(result, self.targets, self.policy, tally, self.steps.locator)
+                    read = read_result(result, self.targets)  # once, for the fold and the baseline
+                    dropped = fold_result(result, self.targets, self.policy, tally, self.steps.locator, read)
                     if baseline is not None:
-                        dropped, touched = baseline.check(result, self.targets, tally, dropped)
+                        dropped, touched = baseline.check(result, self.targets, tally, dropped, read)
                         folded_again = folded_again or touched
                 except SarifError as exc:
                     raise SarifError(f"runs[{self.i}].results[{j}]{exc}") from None
