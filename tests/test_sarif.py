@@ -238,6 +238,9 @@ def test_hand_written_log_end_to_end(tmp_path):
     assert r[2]["suppressions"] == [{"kind": "external", "justification": "legacy; to be removed", **own, "location": at(3)}]
     assert r[4]["suppressions"] == [{"kind": "external", "justification": sarif.DEFAULT_JUSTIFICATION, **own, "location": at(4)}]
     assert r[6]["suppressions"] == [{"kind": "inSource", "justification": "reviewed"}]
+    # An inline suppress before the file matches first: the suppression names no place.
+    first = tarnwick("-D", "suppress:first-rule", "-D", f"@{policy}", "--root", ROOT, stdin=data)
+    assert "location" not in json.loads(first.stdout)["runs"][0]["results"][2]["suppressions"][0]
     # The gate: P1 stays an error and P2 became a warning; B1 became a warning too, but its
     # suppression in source keeps it out of the count.
     assert tarnwick("-D", f"@{policy}", "--root", ROOT, "--fail-on", "error", stdin=data).returncode == 1

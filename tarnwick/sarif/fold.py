@@ -275,28 +275,30 @@ def origin_location(origin: tuple[str, int]) -> Obj:
 class Locator:
     """Which `suppress` directive of a policy wrote a suppression: the first
     one that matches the result. A second policy holds each suppress
-    directive that came from a file as a `note` whose text is its position,
-    so that its lookup (not a scan) finds the candidates, and the first note
-    of its fold names the first match."""
+    directive as a `note` whose text is its position, so that its lookup (not
+    a scan) finds the candidates, and the first note of its fold names the
+    first match. Without a suppress directive from a file there is nothing to
+    name, and no second policy."""
 
     def __init__(self, policy: Policy):
-        self.origins: list[tuple[str, int]] = []
+        self.origins: list[tuple[str, int] | None] = []
         notes = []
         for d, origin in policy.directives:
             effect = _lint_effect(d.action)
-            if origin is not None and effect is not None and effect[0] == "suppress":
+            if effect is not None and effect[0] == "suppress":
                 notes.append(_directive("note", d.kind, d.name, d.path, str(len(self.origins))))
-                self.origins.append((origin[0], origin[1]))
-        self.policy = Policy(notes) if notes else None
+                self.origins.append(None if origin is None else (origin[0], origin[1]))
+        self.policy = Policy(notes) if any(self.origins) else None
 
     def locate(self, result: Obj, qualifier: str, names: list[str], scopes: list[str]) -> None:
         """Give tarnwick's suppression on a dropped result the `location` of the directive that wrote it."""
         if self.policy is None:
             return
         notes = self.policy.fold("warning", names, qualifier=qualifier, scopes=scopes)[2]
-        if not notes:
-            return  # dropped by an inline directive
-        location = origin_location(self.origins[int(notes[0])])
+        origin = self.origins[int(notes[0])] if notes else None
+        if origin is None:
+            return  # the first match is an inline directive
+        location = origin_location(origin)
         for entry in result.get("suppressions", ()):
             if isinstance(entry, dict) and entry.get("properties") == {OWN: True} and "location" not in entry:
                 entry["location"] = location
