@@ -27,7 +27,7 @@ import shutil
 import sys
 import tempfile
 from collections.abc import Callable, Iterable, Iterator
-from contextlib import contextmanager
+from contextlib import contextmanager, suppress
 from typing import Any, BinaryIO, NoReturn
 
 from tarnwick._tarnwick import Directive, DirectiveError, expand_sourced
@@ -191,19 +191,32 @@ def shown_name(name: str) -> str:
 
 
 def add_log_arguments(parser: argparse.ArgumentParser) -> None:
-    """The SARIF log to read (``args.log``, ``-`` for stdin) and ``--root`` (``args.root``)."""
+    """The SARIF logs to read (``args.logs``, ``-`` for stdin) and ``--root`` (``args.root``)."""
     parser.add_argument(
-        "log",
-        nargs="?",
-        default="-",
+        "logs",
+        nargs="*",
+        default=["-"],
         type=path,
-        help="the SARIF log to read (default: - for stdin)",
+        metavar="LOG",
+        help="a SARIF log to read; several are read as one log holding their runs in order "
+        "(default: - for stdin)",
     )
     parser.add_argument(
         "--root",
         default=".",
         type=path,
         help="file paths under this directory become relative to it (default: .)",
+    )
+
+
+def add_output_option(parser: argparse.ArgumentParser, what: str) -> None:
+    """``--output FILE`` (``args.output``): write *what* to FILE instead of stdout."""
+    parser.add_argument(
+        "--output",
+        "-o",
+        type=path,
+        metavar="FILE",
+        help=f"write {what} to FILE instead of stdout; FILE is replaced only once all of it is written",
     )
 
 
@@ -286,6 +299,51 @@ def write_stdout(data: bytes) -> None:
         if not written:
             raise BrokenPipeError(errno.EPIPE, "standard output took no more")
         view = view[written:]
+
+
+def write_file(name: str, data: bytes) -> None:
+    """Replace file *name* by *data* whole (see `replaced_file`)."""
+    with replaced_file(name) as write:
+        write(data)
+
+
+@contextmanager
+def replaced_file(name: str) -> Iterator[Callable[[bytes], None]]:
+    """A writer to a new file in the folder of file *name*, renamed over it
+    when the block ends without an error, so that a failure leaves the old
+    file (or none) and no partial one. A replaced file keeps its permissions."""
+    folder = os.path.dirname(os.path.abspath(name))
+    try:
+        mode = os.stat(name).st_mode & 0o7777
+    except OSError:
+        umask = os.umask(0)
+        os.umask(umask)
+        mode = 0o666 & ~umask
+    try:
+        fd, temporary = tempfile.mkstemp(dir=folder, prefix=".tarnwick-", suffix=".tmp")
+    except OSError as exc:
+        raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+    try:
+        with os.fdopen(fd, "wb") as f:
+            yield _file_writer(name, f)
+        os.chmod(temporary, mode)
+        os.replace(temporary, name)
+    except BaseException as exc:
+        with suppress(OSError):
+            os.unlink(temporary)
+        if isinstance(exc, OSError):
+            raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+        raise
+
+
+def _file_writer(name: str, f: BinaryIO) -> Callable[[bytes], None]:
+    def write(data: bytes) -> None:
+        try:
+            f.write(data)
+        except OSError as exc:
+            raise CommandError(f"{shown_name(name)}: {exc.strerror or exc}") from None
+
+    return write
 
 
 def print_json(data: Any) -> None:

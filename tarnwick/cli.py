@@ -12,6 +12,7 @@ exit path that turns expected failures into one line on stderr, is in
 from __future__ import annotations
 
 import argparse
+from importlib import metadata
 from collections.abc import Callable, Sequence
 from typing import Any
 
@@ -31,7 +32,7 @@ _EPILOG = """\
 exit status:
   0    success
   1    check: a -D value failed to expand; sarif: a result at or above --fail-on
-       remains, or with --unused error a directive matched no result
+       remains, or with --unused error a directive or baseline entry matched no result
   2    usage error (including a bad -D value for every command but check, and an
        argument that is not UTF-8), a bad input file, or a failure to read or write
   130  interrupted
@@ -55,9 +56,17 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="COMMAND",
         parser_class=CommandParser,
     )
+    parser.add_argument("--version", action="version", version=f"tarnwick {_version()}")
     for register in COMMANDS:
         register(subparsers)
     return parser
+
+
+def _version() -> str:
+    try:
+        return metadata.version("tarnwick")
+    except metadata.PackageNotFoundError:  # run from a source tree that was never installed
+        return "(version unknown: not installed)"
 
 
 def main(argv: Sequence[str] | None = None) -> int:

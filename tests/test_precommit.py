@@ -40,6 +40,8 @@ def test_hook_checks_directive_files(tmp_path):
     git("init", "-q", cwd=project)
     (project / "lint-policy.txt").write_text("# ok\nsuppress:<ruff>E501@legacy/*\n", encoding="utf-8")
     (project / "lint-baseline.txt").write_text("suppress:F401@a.py\n\nsuppress:<>x\n", encoding="utf-8")
+    (project / "lint-policy2.txt").write_text("supress:F401\n", encoding="utf-8")  # misspelt
+    (project / "ci-baseline.txt").write_text("tarnwick-baseline 1\nruff\ta.py\tF401\tcount:2\n", encoding="utf-8")
     (project / "notes.txt").write_text("not directives\n", encoding="utf-8")
     git("add", "-A", cwd=project)
 
@@ -48,7 +50,9 @@ def test_hook_checks_directive_files(tmp_path):
         env = {**os.environ, "PRE_COMMIT_HOME": str(tmp_path / "cache")}
         return subprocess.run(command, cwd=project, capture_output=True, text=True, env=env, timeout=900)
 
-    good = try_repo("lint-policy.txt", "notes.txt")
+    good = try_repo("lint-policy.txt", "notes.txt", "ci-baseline.txt")
     assert good.returncode == 0 and "Passed" in good.stdout, good.stdout + good.stderr
     bad = try_repo("lint-policy.txt", "lint-baseline.txt")
-    assert bad.returncode == 1 and "-D @lint-baseline.txt: lint-baseline.txt:3: empty `<>` kind filter" in bad.stdout
+    assert bad.returncode == 1 and "\nlint-baseline.txt:3: empty `<>` kind filter" in bad.stdout
+    bad = try_repo("lint-policy2.txt")
+    assert bad.returncode == 1 and '\nlint-policy2.txt:1: unknown action "supress"' in bad.stdout

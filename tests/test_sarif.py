@@ -7,6 +7,7 @@ import json
 import shutil
 import subprocess
 import sys
+from collections import Counter
 from pathlib import Path
 
 import pytest
@@ -17,6 +18,8 @@ import helpers
 from helpers import RUFF
 from tarnwick import Policy, lint_fold, parse, sarif
 from tarnwick import _tarnwick as tw
+from tarnwick.sarif.baseline import BaselineCheck, Matcher, entries_of, identified, read_baseline, write_baseline
+from tarnwick.sarif.identity import Identities
 from tarnwick.sarif.stream import fold_stream
 
 DATA = Path(__file__).parent / "data"
@@ -180,19 +183,36 @@ def streamed_logs(draw):
 
 
 @settings(max_examples=100, deadline=None)
-@given(streamed_logs(), st.lists(DIRECTIVES, max_size=6), st.booleans())
-def test_streaming_folds_as_loading_the_whole_log(data, directives, remove):
+@given(streamed_logs(), st.lists(DIRECTIVES, max_size=6), st.booleans(), st.one_of(st.none(), LOGS))
+def test_streaming_folds_as_loading_the_whole_log(data, directives, remove, baselined):
+    # With a baseline (of another log) too: the check runs on each result as it is read.
     log = sarif.load_log(data)
-    whole = sarif.fold_log(log, Policy(directives), roots=["/root"], remove_dropped=remove)
+    text = None if baselined is None else baseline_of(baselined)
+    whole = sarif.fold_log(log, Policy(directives), roots=["/root"], remove_dropped=remove,
+                           baseline=text and baseline_check(text))
     out = []
     streamed = fold_stream(io.BytesIO(data), Policy(directives), roots=["/root"], write=out.append,
-                           remove_dropped=remove)
+                           remove_dropped=remove, baseline=text and baseline_check(text))
     assert sarif.load_log(b"".join(out)) == sarif.load_log(sarif.dump_log(log))
     assert [str(d) for d, _ in streamed.policy.unused()] == [str(d) for d, _ in whole.policy.unused()]
     fields = [(t.read, t.dropped, t.up, t.down, t.annotated, t.remaining.counts) for t in whole.runs]
     assert [(t.read, t.dropped, t.up, t.down, t.annotated, t.remaining.counts) for t in streamed.runs] == fields
     for fail_on in ("error", "warning", "note"):
         assert sarif.gate(streamed.severities, fail_on) == sarif.gate(whole.severities, fail_on)
+
+
+@settings(max_examples=30, deadline=None)
+@given(streamed_logs(), streamed_logs(), st.lists(DIRECTIVES, max_size=4), st.booleans())
+def test_several_logs_stream_as_one(first, second, directives, remove):
+    # The first log's frame holding both logs' runs, as folding them loaded and joined gives.
+    joined = sarif.load_log(first)
+    joined["runs"] += sarif.load_log(second)["runs"]
+    whole = sarif.fold_log(joined, Policy(directives), roots=["/root"], remove_dropped=remove)
+    out = []
+    streamed = fold_stream([io.BytesIO(first), io.BytesIO(second)], Policy(directives), roots=["/root"],
+                           write=out.append, remove_dropped=remove)
+    assert sarif.load_log(b"".join(out)) == sarif.load_log(sarif.dump_log(joined))
+    assert [t.remaining.counts for t in streamed.runs] == [t.remaining.counts for t in whole.runs]
 
 
 def test_hand_written_log_end_to_end(tmp_path):
@@ -212,9 +232,15 @@ def test_hand_written_log_end_to_end(tmp_path):
     assert r[0]["properties"]["tarnwick"] == {"originalLevel": "error", "notes": ["plugin rules are errors"]}
     assert r[1]["properties"]["tarnwick"] == {"originalLevel": "note", "notes": []}
     own = {"properties": {"tarnwick": True}}
-    assert r[2]["suppressions"] == [{"kind": "external", "justification": "legacy; to be removed", **own}]
-    assert r[4]["suppressions"] == [{"kind": "external", "justification": sarif.DEFAULT_JUSTIFICATION, **own}]
+    def at(line):  # the suppression's location: the directive that wrote it
+        return {"physicalLocation": {"artifactLocation": {"uri": policy.as_uri()}, "region": {"startLine": line}}}
+
+    assert r[2]["suppressions"] == [{"kind": "external", "justification": "legacy; to be removed", **own, "location": at(3)}]
+    assert r[4]["suppressions"] == [{"kind": "external", "justification": sarif.DEFAULT_JUSTIFICATION, **own, "location": at(4)}]
     assert r[6]["suppressions"] == [{"kind": "inSource", "justification": "reviewed"}]
+    # An inline suppress before the file matches first: the suppression names no place.
+    first = tarnwick("-D", "suppress:first-rule", "-D", f"@{policy}", "--root", ROOT, stdin=data)
+    assert "location" not in json.loads(first.stdout)["runs"][0]["results"][2]["suppressions"][0]
     # The gate: P1 stays an error and P2 became a warning; B1 became a warning too, but its
     # suppression in source keeps it out of the count.
     assert tarnwick("-D", f"@{policy}", "--root", ROOT, "--fail-on", "error", stdin=data).returncode == 1
@@ -325,7 +351,7 @@ def test_summary_counts_and_failing_results():
     # unused directives fail the gate with --unused error: the summary says why the status is 1
     for gate, reason in [(["--fail-on", "error"], "0 remain at or above error: the gate passes; 2 unused directives fail it"),
                          ([], "1 remains; 2 unused directives fail the gate")]:
-        stale = tarnwick("-D", "suppress:<t>R9", "-D", "note:<t>R8", *gate, "--unused", "error",
+        stale = tarnwick("-D", "suppress:<t>R9", "-D", "note:<t>R8", *gate, "--unused", "error", "--unused-verbs", "suppress,note",
                          stdin=json.dumps(make_log(("t", [result("R1", "warning")]))).encode())
         assert stale.returncode == 1 and stale.stderr.decode().splitlines()[-1].endswith(reason)
 
@@ -382,3 +408,93 @@ def test_bandit_pipeline(tmp_path):
         },
     )
     assert pipeline(BANDIT, tmp_path / "2", "--fail-on", "error", "-D", "suppress:<Bandit>B{602,307}")[0] == 0
+
+
+def baseline_of(log):
+    return write_baseline(entries_of(identified(log, ["/root"], Identities("/nonexistent")))).encode()
+
+
+def baseline_check(text):
+    return BaselineCheck(Matcher(read_baseline(text, "b")), Identities("/nonexistent"), "b")
+
+
+@settings(max_examples=150, deadline=None)
+@given(LOGS, LOGS, st.lists(DIRECTIVES, max_size=4))
+def test_a_baseline_drops_what_it_holds_and_no_more(before, after, directives):
+    # Without sources the findings are counted per tool, path and rule: the first N of a key are unchanged.
+    text = baseline_of(before)
+    room = Counter()
+    for run in before["runs"]:
+        targets = sarif.Targets(run, ["/root"])
+        for r in run["results"]:
+            if targets.of(r)[0] != "none":
+                room[run["tool"]["driver"]["name"], (targets.scopes.of(r) or [None])[0] or None, targets.of(r)[1][0]] += 1
+    plain, plain_remaining, _ = folded(after, directives)
+    out, check = copy.deepcopy(after), baseline_check(text)
+    fold = sarif.fold_log(out, Policy(directives), roots=["/root"], baseline=check)
+    written = copy.deepcopy(out)
+    assert_valid(written)
+    unchanged_remaining = 0
+    for run, run_plain in zip(out["runs"], plain["runs"], strict=True):
+        targets = sarif.Targets(run, ["/root"])
+        for r, r_plain in zip(run["results"], run_plain["results"], strict=True):
+            if targets.of(r_plain)[0] == "none":
+                assert r == r_plain
+                continue
+            key = run["tool"]["driver"]["name"], (targets.scopes.of(r) or [None])[0] or None, targets.of(r)[1][0]
+            state = "unchanged" if room[key] > 0 else "new"
+            room[key] -= state == "unchanged"
+            assert r.pop("baselineState") == state
+            own = [s for s in r.get("suppressions", []) if s.get("justification") == "baseline"]
+            dropped_by_policy = any("location" not in s for s in r_plain.get("suppressions", []))
+            if state == "unchanged" and not dropped_by_policy:
+                unchanged_remaining += 1
+                assert own == [{"kind": "external", "justification": "baseline", "properties": {"tarnwick": True},
+                                "location": own[0]["location"]}]
+                r["suppressions"].remove(own[0])
+                if not r["suppressions"]:
+                    del r["suppressions"]
+            assert r == r_plain
+    assert check.absent == sum(room.values())
+    assert len(fold.severities) == len(plain_remaining) - unchanged_remaining
+    again = copy.deepcopy(written)
+    sarif.fold_log(again, Policy(directives), roots=["/root"], baseline=baseline_check(text))
+    assert again == written  # a second run with the same baseline changes nothing
+
+
+def test_output_annotations_several_logs_and_quietness(tmp_path):
+    bad = {"locations": [{"physicalLocation": {"artifactLocation": {"uri": "a,b:c%25.py"}, "region": {"startLine": 2}}}],
+           "message": {"text": "100%\r\nsure"}}
+    (tmp_path / "one.sarif").write_text(json.dumps(make_log(("t", [result("R1", "error", None, **bad)]))), encoding="utf-8")
+    (tmp_path / "two.sarif").write_text(json.dumps(make_log(("u", [result("R2", "note")]))), encoding="utf-8")
+    gate = ["one.sarif", "two.sarif", "--fail-on", "error", "-D", "suppress:X1", "--unused", "warn"]
+    run = tarnwick(*gate, "--annotations", "github", "--output", "out.sarif", "--quiet", cwd=tmp_path)
+    assert run.returncode == 1
+    assert run.stdout == b"::error file=a%2Cb%3Ac%25.py,line=2,title=R1 [t]::100%25%0D%0Asure\n"
+    assert run.stderr == b"<inline>: suppress:X1: matched no result\na,b:c%.py:2: error: R1 100%\\r\\nsure [t]\n"
+    out = json.loads((tmp_path / "out.sarif").read_bytes())
+    assert [r["tool"]["driver"]["name"] for r in out["runs"]] == ["t", "u"]
+    assert [f.name for f in tmp_path.iterdir() if f.name.startswith(".")] == []
+    run = tarnwick(*gate, "--silent", "-D", "note:R2=n", "--unused-verbs", "note,suppress", cwd=tmp_path)
+    assert (run.returncode, run.stderr) == (1, b"")
+    run = tarnwick(*gate, "-D", "note:R9=n", "--unused-verbs", "note,suppress", "-q", cwd=tmp_path)
+    assert run.stderr.decode().splitlines()[1] == "<inline>: note:R9=n: matched no result"
+
+
+@pytest.mark.parametrize(("args", "message"), [
+    (["--annotations", "github"], "--annotations: the annotations go to stdout, so the log needs --output FILE"),
+    (["--unused-verbs", "set"], "--unused-verbs set: expected lint verbs among suppress, de-escalate, escalate, note"),
+    (["-", "-"], "standard input (-) can be read only once"),
+    (["one.sarif", "bad.sarif"], "bad.sarif: runs[0].results[0]: names no rule"),
+    (["--output", "no/such/dir/out.sarif"], "no/such/dir/out.sarif: No such file or directory"),
+    (["--baseline", "-"], "--baseline -: standard input already carries the SARIF log; give the baseline as a file"),
+    (["--baseline", "one.sarif", "one.sarif"], 'one.sarif:1: not a baseline file of this version'),
+    (["-D", "@base.txt"], "-D @base.txt: a baseline file, not directives: give it as --baseline base.txt"),
+])
+def test_sarif_usage_and_output_errors(tmp_path, args, message):
+    (tmp_path / "one.sarif").write_text(json.dumps(make_log(("t", [result()]))), encoding="utf-8")
+    (tmp_path / "bad.sarif").write_text(json.dumps(make_log(("t", [{"message": {"text": "m"}}]))), encoding="utf-8")
+    (tmp_path / "base.txt").write_text("tarnwick-baseline 1\n", encoding="utf-8")
+    run = tarnwick(*args, cwd=tmp_path, stdin=(tmp_path / "one.sarif").read_bytes())
+    assert run.returncode == 2 and run.stdout == b"" and message in run.stderr.decode().splitlines()[-1]
+    assert sorted(f.name for f in tmp_path.iterdir()) == ["bad.sarif", "base.txt", "one.sarif"]

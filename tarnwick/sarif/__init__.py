@@ -1,6 +1,8 @@
 """Directives over SARIF 2.1.0 logs: the mapping of a result to a target
 (`target`), the fold of a log (`fold`), exact reading and writing (`log`),
-what the command says afterwards (`summary`) and baselines (`baseline`).
+what the command says afterwards (`summary`), baselines (`baseline`), the
+identity of a finding across logs (`identity`) and files renamed since a
+baseline was made (`renames`).
 
 Nothing here imports the command-line plumbing; `tarnwick.commands` does the
 reverse.

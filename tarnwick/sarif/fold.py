@@ -14,11 +14,14 @@ the same policy twice gives what applying it once gives.
 
 from __future__ import annotations
 
+import os
 from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
+from pathlib import Path
 from typing import Any
+from urllib.parse import quote
 
-from tarnwick._tarnwick import Policy
+from tarnwick._tarnwick import Policy, _directive, _lint_effect
 from tarnwick.sarif.log import Obj, SarifError
 from tarnwick.sarif.target import (
     LEVEL_OF_SEVERITY,
@@ -139,6 +142,7 @@ class Remaining:
         self.keep = keep
         self.counts = dict.fromkeys(RANK, 0)
         self.kept: list[tuple[int, str, Obj]] = []  # (place among the remaining, severity, result)
+        self.last: tuple[str, Obj] | None = None
 
     def append(self, pair: tuple[str, Obj]) -> None:
         severity, result = pair
@@ -146,6 +150,17 @@ class Remaining:
         if self.keep is None or count < self.keep:
             self.kept.append((sum(self.counts.values()), severity, result))
         self.counts[severity] = count + 1
+        self.last = pair
+
+    def retract(self, result: Obj) -> None:
+        """Take back *result* if it is the last one appended (a step after the fold dropped it)."""
+        if self.last is None or self.last[1] is not result:
+            return
+        severity = self.last[0]
+        self.counts[severity] -= 1
+        if self.kept and self.kept[-1][2] is result:
+            self.kept.pop()
+        self.last = None
 
     def __iter__(self) -> Iterator[tuple[str, Obj]]:
         """The pairs kept, in order."""
@@ -204,7 +219,26 @@ def _count(tally: RunTally, severity: str, folded: Folded) -> None:
         tally.annotated += 1
 
 
-def fold_result(result: Obj, targets: Targets, policy: Policy, tally: RunTally) -> bool:
+Read = tuple[str, list[str], list[str]]  # what the fold reads of a result: level, names, scopes
+
+
+def read_result(result: Obj, targets: Targets) -> Read:
+    """The level a result came in with (as tarnwick's record says, if it has
+    one), its names and, unless the level is "none", its scopes: read once
+    for the fold and the baseline check."""
+    level, names = targets.of(result)
+    level = recorded_level(result) or level
+    return level, names, [] if level == "none" else targets.scopes.of(result)
+
+
+def fold_result(
+    result: Obj,
+    targets: Targets,
+    policy: Policy,
+    tally: RunTally,
+    locator: Locator | None = None,
+    read: Read | None = None,
+) -> bool:
     """Fold one result of a run in place and count it in `tally`; True when it is dropped.
 
     Results at level "none" pass untouched; results that no directive changes
@@ -212,17 +246,18 @@ def fold_result(result: Obj, targets: Targets, policy: Policy, tally: RunTally) 
     level they came in with. An error names the place below the result; the
     caller puts the run and the result in front.
     """
-    level, names = targets.of(result)
-    recorded = recorded_level(result)
-    level = recorded or level
+    level, names, scopes = read or read_result(result, targets)
     if level == "none":
         return False
+    recorded = "properties" in result and recorded_level(result)
     severity = SEVERITY_OF_LEVEL[level]
-    folded = policy.fold(severity, names, qualifier=targets.qualifier, scopes=targets.scopes.of(result))
+    folded = policy.fold(severity, names, qualifier=targets.qualifier, scopes=scopes)
     new, dropped, notes = folded
     if new != severity or dropped or notes:
         mark(result, level, folded)
         _count(tally, severity, folded)
+        if dropped and locator is not None:
+            locator.locate(result, targets.qualifier, names, scopes)
     elif recorded:
         unmark(result, level)
     if not dropped and not ("suppressions" in result and suppressed(result)):
@@ -230,10 +265,59 @@ def fold_result(result: Obj, targets: Targets, policy: Policy, tally: RunTally) 
     return dropped
 
 
-def fold_log(log: Obj, policy: Policy, *, roots: list[str], remove_dropped: bool = False) -> Fold:
+def origin_location(origin: tuple[str, int]) -> Obj:
+    """A SARIF location naming line *origin[1]* of file *origin[0]*."""
+    file, line = origin
+    uri = Path(file).as_uri() if os.path.isabs(file) else quote(file.replace(os.sep, "/"))
+    return {"physicalLocation": {"artifactLocation": {"uri": uri}, "region": {"startLine": line}}}
+
+
+class Locator:
+    """Which `suppress` directive of a policy wrote a suppression: the first
+    one that matches the result. A second policy holds each suppress
+    directive as a `note` whose text is its position, so that its lookup (not
+    a scan) finds the candidates, and the first note of its fold names the
+    first match. Without a suppress directive from a file there is nothing to
+    name, and no second policy."""
+
+    def __init__(self, policy: Policy):
+        self.origins: list[tuple[str, int] | None] = []
+        notes = []
+        for d, origin in policy.directives:
+            effect = _lint_effect(d.action)
+            if effect is not None and effect[0] == "suppress":
+                notes.append(_directive("note", d.kind, d.name, d.path, str(len(self.origins))))
+                self.origins.append(None if origin is None else (origin[0], origin[1]))
+        self.policy = Policy(notes) if any(self.origins) else None
+
+    def locate(self, result: Obj, qualifier: str, names: list[str], scopes: list[str]) -> None:
+        """Give tarnwick's suppression on a dropped result the `location` of the directive that wrote it."""
+        if self.policy is None:
+            return
+        notes = self.policy.fold("warning", names, qualifier=qualifier, scopes=scopes)[2]
+        origin = self.origins[int(notes[0])] if notes else None
+        if origin is None:
+            return  # the first match is an inline directive
+        location = origin_location(origin)
+        for entry in result.get("suppressions", ()):
+            if isinstance(entry, dict) and entry.get("properties") == {OWN: True} and "location" not in entry:
+                entry["location"] = location
+
+
+def fold_log(
+    log: Obj,
+    policy: Policy,
+    *,
+    roots: list[str],
+    remove_dropped: bool = False,
+    baseline: Any = None,
+) -> Fold:
     """Fold every result of `log` in place with `policy` (see `fold_result`);
-    say what was done. The policy remembers which directives matched a result."""
+    say what was done. The policy remembers which directives matched a result;
+    a suppression says which directive file and line wrote it (`Locator`).
+    A `baseline` (a `tarnwick.sarif.baseline.BaselineCheck`) then compares each result."""
     fold = Fold([], policy)
+    locator = Locator(policy)
     for i, run in enumerate(log["runs"]):
         targets = Targets(run, roots)
         tally = RunTally(targets)
@@ -245,7 +329,12 @@ def fold_log(log: Obj, policy: Policy, *, roots: list[str], remove_dropped: bool
         moved: dict[int, int] = {}
         for j, result in enumerate(results):
             try:
-                dropped = fold_result(result, targets, policy, tally)
+                if baseline is not None:
+                    baseline.forget(result)
+                read = read_result(result, targets)
+                dropped = fold_result(result, targets, policy, tally, locator, read)
+                if baseline is not None:
+                    dropped = baseline.check(result, targets, tally, dropped, read)[0]
             except SarifError as exc:
                 raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
             if not (dropped and remove_dropped):

@@ -24,13 +24,16 @@ from dataclasses import dataclass, field
 from typing import Any, BinaryIO
 
 from tarnwick._tarnwick import Policy, _JsonScanner
-from tarnwick.sarif.baseline import Key, finding_key
+from tarnwick.sarif.baseline import IdKey, Key, directive_key, finding_key, findings, identified
+from tarnwick.sarif.identity import Identities
 from tarnwick.sarif.fold import (
     Fold,
+    Locator,
     Remaining,
     RunTally,
     fold_log,
     fold_result,
+    read_result,
     reindex,
 )
 from tarnwick.sarif.log import (
@@ -64,6 +67,7 @@ class RunFrame:
 class Frame:
     span: Span  # the log's top-level value
     runs: list[RunFrame]
+    runs_span: Span = (0, 0)  # the runs array
 
 
 def _json_fault(exc: ValueError) -> SarifError:
@@ -135,6 +139,7 @@ def read_frame(f: BinaryIO, start: int) -> Frame:
     keys: list[tuple[Span, Span]] = []  # the log's members: key, value
     runs: list[list[tuple[Span, Span, int]]] = []  # each run's members: key, value, children
     spans: list[Span] = []  # of each run
+    runs_span: Span = (0, 0)
     pending: tuple[list[list[tuple[Span, Span, int]]], list[Span]] = ([], [])
     members: list[tuple[Span, Span, int]] = []
     for events in _scan(f, start, None, 3):
@@ -149,12 +154,12 @@ def read_frame(f: BinaryIO, start: int) -> Frame:
                 if key_start >= 0:
                     keys.append(((key_start, key_end), (s, e)))
                     if _key(f, (key_start, key_end)) == "runs":
-                        runs, spans = pending
+                        runs, spans, runs_span = *pending, (s, e)
                 pending, members = ([], []), []
             elif depth == 0:
                 top = (s, e)
     assert top is not None  # the scan refuses a file without one value
-    frame = Frame(top, [_run_frame(f, span, run) for span, run in zip(spans, runs, strict=True)])
+    frame = Frame(top, [_run_frame(f, span, run) for span, run in zip(spans, runs, strict=True)], runs_span)
     _check(f, top, {_key(f, key): span for key, span in keys}, frame.runs)
     return frame
 
@@ -339,12 +344,21 @@ def _may_hold_index(raw: bytes) -> bool:
 class RunFold:
     """The fold of the results of one run."""
 
-    def __init__(self, f: BinaryIO, i: int, run: RunFrame, policy: Policy, roots: list[str]):
+    def __init__(
+        self,
+        f: BinaryIO,
+        i: int,
+        run: RunFrame,
+        policy: Policy,
+        roots: list[str],
+        steps: Steps | None = None,
+    ):
         self.f, self.i, self.run = f, i, run
         self.targets = Targets(run_view(f, run), roots)
         self.tally = RunTally(self.targets, remaining=Remaining(SHOWN))
         self.tally.read = run.results
         self.policy = policy
+        self.steps = steps or Steps()
 
     def results(self) -> Iterator[tuple[Chunk, int, int, Any, bool, bool]]:
         """Each result folded: its chunk and span in it, the result, whether the fold changed it, dropped."""
@@ -357,9 +371,16 @@ class RunFold:
                 else:
                     result = parse_result(data[s:e], plain)
                 before = tally.dropped + tally.up + tally.down + tally.annotated
+                baseline = self.steps.baseline
                 try:
                     folded_again = type(result) is dict and _recorded(result)
-                    dropped = fold_result(result, self.targets, self.policy, tally)
+                    if baseline is not None and baseline.forget(result):
+                        folded_again = True
+                    read = read_result(result, self.targets)  # once, for the fold and the baseline
+                    dropped = fold_result(result, self.targets, self.policy, tally, self.steps.locator, read)
+                    if baseline is not None:
+                        dropped, touched = baseline.check(result, self.targets, tally, dropped, read)
+                        folded_again = folded_again or touched
                 except SarifError as exc:
                     raise SarifError(f"runs[{self.i}].results[{j}]{exc}") from None
                 changed = folded_again or before != tally.dropped + tally.up + tally.down + tally.annotated
@@ -377,6 +398,8 @@ class RunFold:
             self.targets,
             self.policy,
         )
+        baseline = self.steps.baseline
+        quiet.steps = Steps(None if baseline is None else baseline.copy())
         quiet.tally = RunTally(self.targets, remaining=Remaining(0))
         return bytearray(dropped for *_, dropped in quiet.results())
 
@@ -386,49 +409,129 @@ def _recorded(result: dict[str, Any]) -> bool:
     return isinstance(props, dict) and "tarnwick" in props
 
 
+@dataclass
+class Steps:
+    """What runs with the fold on each result: the locator of policy
+    suppressions (`tarnwick.sarif.fold.Locator`) and a baseline check
+    (`tarnwick.sarif.baseline.BaselineCheck`), each optional."""
+
+    baseline: Any = None
+    locator: Locator | None = None
+
+
+class LogError(SarifError):
+    """A fault of one of several logs: `log` is its position among them."""
+
+    def __init__(self, message: str, log: int):
+        super().__init__(message)
+        self.log = log
+
+
+def _in_log(k: int, exc: SarifError) -> LogError:
+    return exc if isinstance(exc, LogError) else LogError(str(exc), k)
+
+
 def fold_stream(
-    f: BinaryIO,
+    f: BinaryIO | list[BinaryIO],
     policy: Policy,
     *,
     roots: list[str],
     write: Callable[[bytes], None],
     remove_dropped: bool = False,
+    baseline: Any = None,
 ) -> Fold:
     """Fold the log in file `f` (seekable) as `fold_log` folds a loaded log and
-    write the folded log through `write`; see the module's docstring."""
-    start = utf8_start(f)
-    if start is None:  # UTF-16 or UTF-32: loaded whole
-        f.seek(0)
-        log = load_log(f.read())
-        fold = fold_log(log, policy, roots=roots, remove_dropped=remove_dropped)
+    write the folded log through `write`; see the module's docstring. Given
+    several files, the log written is the first one holding the runs of all of
+    them in order; a fault is a `LogError` that says which file has it. A
+    `baseline` check runs on each result right after its fold."""
+    files = f if isinstance(f, list) else [f]
+    steps = Steps(baseline, Locator(policy))
+    starts = [utf8_start(one) for one in files]
+    if None in starts:  # UTF-16 or UTF-32: loaded whole
+        log = _load_all(files)
+        fold = fold_log(log, policy, roots=roots, remove_dropped=remove_dropped, baseline=baseline)
         write(dumps(log))
         return fold
-    frame = read_frame(f, start)
+    frames = []
+    for k, (one, start) in enumerate(zip(files, starts, strict=True)):
+        try:
+            frames.append(read_frame(one, start))  # every log checked before any output
+        except SarifError as exc:
+            raise _in_log(k, exc) from None
     fold = Fold([], policy)
     out = Output(write)
-    pos = frame.span[0]
+    first, frame = files[0], frames[0]
+    end = frame.span[1] if len(files) == 1 else frame.runs_span[1] - 1  # before the runs array's "]"
+    try:
+        _fold_runs(out, first, frame, (frame.span[0], end), fold, roots, remove_dropped, steps)
+    except SarifError as exc:
+        raise _in_log(0, exc) from None
+    runs = len(frame.runs)
+    for k, (one, more) in enumerate(zip(files[1:], frames[1:], strict=True), 1):
+        if not more.runs:
+            continue
+        out.write(b"," if runs else b"")
+        inside = (more.runs_span[0] + 1, more.runs_span[1] - 1)
+        try:
+            _fold_runs(out, one, more, inside, fold, roots, remove_dropped, steps)
+        except SarifError as exc:
+            raise _in_log(k, exc) from None
+        runs += len(more.runs)
+    if len(files) > 1:
+        out.copy(first, (end, frame.span[1]))
+    out.write(b"\n")
+    out.flush()
+    return fold
+
+
+def _load_all(files: list[BinaryIO]) -> Any:
+    """The logs loaded whole, as one: the first one's frame holding every log's runs."""
+    whole: Any = None
+    for k, one in enumerate(files):
+        one.seek(0)
+        try:
+            log = load_log(one.read())
+        except SarifError as exc:
+            raise _in_log(k, exc) from None
+        if whole is None:
+            whole = log
+        else:
+            whole["runs"] += log["runs"]
+    return whole
+
+
+def _fold_runs(
+    out: Output,
+    f: BinaryIO,
+    frame: Frame,
+    span: Span,
+    fold: Fold,
+    roots: list[str],
+    remove_dropped: bool,
+    steps: Steps,
+) -> None:
+    """Write the bytes of `f` in `span`, with the results of each run of `frame` folded."""
+    pos = span[0]
     for i, run in enumerate(frame.runs):
         results = run.members.get("results")
-        folding = RunFold(f, i, run, policy, roots)
+        folding = RunFold(f, i, run, fold.policy, roots, steps)
         fold.runs.append(folding.tally)
         if not run.results:
             continue
         kept = Kept(folding.dropped()) if remove_dropped else None
         if kept is not None and kept.any():
-            for key, span in sorted(run.members.items(), key=lambda item: item[1]):
-                if key != "results" and span < results:  # type: ignore[operator]
-                    pos = _write_reindexed(out, f, pos, span, kept, run.results)
+            for key, member in sorted(run.members.items(), key=lambda item: item[1]):
+                if key != "results" and member < results:  # type: ignore[operator]
+                    pos = _write_reindexed(out, f, pos, member, kept, run.results)
         out.copy(f, (pos, results[0]))  # type: ignore[index]
         _write_results(out, folding, kept, remove_dropped)
         pos = results[1]  # type: ignore[index]
         if kept is not None and kept.any():
-            for key, span in sorted(run.members.items(), key=lambda item: item[1]):
-                if key != "results" and span > results:  # type: ignore[operator]
-                    pos = _write_reindexed(out, f, pos, span, kept, run.results)
-    out.copy(f, (pos, frame.span[1]))
-    out.write(b"\n")
-    out.flush()
-    return fold
+            for key, member in sorted(run.members.items(), key=lambda item: item[1]):
+                if key != "results" and member > results:  # type: ignore[operator]
+                    pos = _write_reindexed(out, f, pos, member, kept, run.results)
+    out.copy(f, (pos, span[1]))
 
 
 def _write_reindexed(out: Output, f: BinaryIO, pos: int, span: Span, kept: Kept, count: int) -> int:
@@ -476,16 +579,9 @@ def _write_results(out: Output, folding: RunFold, kept: Kept | None, remove_drop
     out.write(b"]")
 
 
-def findings_stream(f: BinaryIO, roots: list[str]) -> Counter[Key]:
-    """`tarnwick.sarif.baseline.findings` of the log in file `f`, one result at a time."""
-    start = utf8_start(f)
-    if start is None:
-        from tarnwick.sarif.baseline import findings
-
-        f.seek(0)
-        return findings(load_log(f.read()), roots)
+def _each_result(f: BinaryIO, start: int, roots: list[str]) -> Iterator[tuple[int, int, Targets, Any]]:
+    """(run, index, the run's targets, result) for each result of the log in file `f`."""
     frame = read_frame(f, start)
-    found: Counter[Key] = Counter()
     for i, run in enumerate(frame.runs):
         targets = Targets(run_view(f, run), roots)
         results = run.members.get("results")
@@ -497,10 +593,38 @@ def findings_stream(f: BinaryIO, roots: list[str]) -> Counter[Key]:
                     result = (_SCAN_PLAIN if plain else _SCAN_EXACT)(chunk.text, s)[0]
                 else:
                     result = parse_result(chunk.data[s:e], plain)
-                try:
-                    key = finding_key(result, targets)
-                except SarifError as exc:
-                    raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-                if key is not None:
-                    found[key] += 1
+                yield i, j, targets, result
+
+
+def findings_stream(f: BinaryIO, roots: list[str]) -> Counter[Key]:
+    """`tarnwick.sarif.baseline.findings` of the log in file `f`, one result at a time."""
+    start = utf8_start(f)
+    if start is None:
+        f.seek(0)
+        return findings(load_log(f.read()), roots)
+    found: Counter[Key] = Counter()
+    for i, j, targets, result in _each_result(f, start, roots):
+        try:
+            key = directive_key(result, targets)
+        except SarifError as exc:
+            raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
+        if key is not None:
+            found[key] += 1
+    return found
+
+
+def identified_stream(f: BinaryIO, roots: list[str], identities: Identities) -> list[tuple[IdKey, str | None]]:
+    """`tarnwick.sarif.baseline.identified` of the log in file `f`, one result at a time."""
+    start = utf8_start(f)
+    if start is None:
+        f.seek(0)
+        return identified(load_log(f.read()), roots, identities)
+    found = []
+    for i, j, targets, result in _each_result(f, start, roots):
+        try:
+            key = finding_key(result, targets)
+        except SarifError as exc:
+            raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
+        if key is not None:
+            found.append((key, identities.of(result, key)))
     return found

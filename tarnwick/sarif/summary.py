@@ -43,17 +43,23 @@ def _message(result: Obj) -> str:
     return text if isinstance(text, str) else ""
 
 
+def _failing(fold: Fold, fail_on: str | None) -> list[tuple[RunTally, str, Obj]]:
+    if fail_on is None:
+        return []
+    return [
+        (tally, severity, result)
+        for tally in fold.runs
+        for severity, result in tally.remaining
+        if _at_or_above(severity, fail_on)
+    ]
+
+
 def failure_lines(fold: Fold, fail_on: str | None) -> list[str]:
     """``path:line:col: level: RULE message [tool]`` for each result that fails the gate
     (the first `SHOWN_FAILURES` of them, then a count of the rest)."""
     if fail_on is None:
         return []
-    failing = [
-        (tally, severity, result)
-        for tally in fold.runs
-        for severity, result in tally.remaining
-        if _at_or_above(severity, fail_on)
-    ][:SHOWN_FAILURES]
+    failing = _failing(fold, fail_on)[:SHOWN_FAILURES]
     count = sum(t.remaining.count(lambda s: _at_or_above(s, fail_on)) for t in fold.runs)
     lines = []
     for tally, severity, result in failing:
@@ -63,6 +69,47 @@ def failure_lines(fold: Fold, fail_on: str | None) -> list[str]:
     if count > len(failing):
         lines.append(f"... and {count - len(failing)} more")
     return lines
+
+
+# GitHub Actions' workflow commands: the command for each severity, and the escapes.
+_COMMAND_OF_SEVERITY = {"error": "error", "warning": "warning", "info": "notice"}
+_MESSAGE_ESCAPES = str.maketrans({"%": "%25", "\r": "%0D", "\n": "%0A"})
+_PROPERTY_ESCAPES = str.maketrans({"%": "%25", "\r": "%0D", "\n": "%0A", ":": "%3A", ",": "%2C"})
+
+
+def _region(result: Obj) -> Obj:
+    first = result["locations"][0] if isinstance(result.get("locations"), list) and result["locations"] else None
+    physical = first.get("physicalLocation") if isinstance(first, dict) else None
+    region = physical.get("region") if isinstance(physical, dict) else None
+    return region if isinstance(region, dict) else {}
+
+
+def annotation_lines(fold: Fold, fail_on: str | None) -> list[str]:
+    """The results that fail the gate as GitHub Actions workflow commands
+    (``::error file=PATH,line=L,col=C,title=RULE [tool]::MESSAGE``): those the
+    fold keeps, the first of each level in each run (more than the runner
+    shows of a step)."""
+    lines = []
+    for tally, severity, result in _failing(fold, fail_on):
+        props = []
+        scopes = tally.targets.scopes.of(result)
+        if scopes:
+            props.append(("file", scopes[0]))
+            region = _region(result)
+            for name, field in (("line", "startLine"), ("col", "startColumn"), ("endLine", "endLine"),
+                                ("endColumn", "endColumn")):
+                if _int(region.get(field)) is not None:
+                    props.append((name, str(region[field])))
+        props.append(("title", f"{tally.targets.of(result)[1][0]} [{tally.tool}]"))
+        shown = ",".join(f"{name}={value.translate(_PROPERTY_ESCAPES)}" for name, value in props)
+        message = _message(result).translate(_MESSAGE_ESCAPES)
+        lines.append(f"::{_COMMAND_OF_SEVERITY[severity]} {shown}::{message}")
+    return lines
+
+
+def baseline_summary(name: str, check: Any) -> str:
+    """``tarnwick sarif: baseline FILE: U unchanged, N new, A absent`` (a `BaselineCheck`)."""
+    return f"tarnwick sarif: baseline {name}: {check.unchanged:,} unchanged, {check.new:,} new, {check.absent:,} absent"
 
 
 def _tally_text(tallies: list[RunTally], fail_on: str | None) -> str:
