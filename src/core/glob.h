@@ -73,6 +73,7 @@ class Pattern {
   // The positions form of a text whose braces are literal: one alternative.
   static Pattern compile_brace_free(std::string_view text);
   bool matches_each_alternative(std::string_view text) const;
+  static bool matches_one_at_a_time(std::string_view pattern, std::string_view text);
   Program program() const;
 
   enum class Form : std::uint8_t {
