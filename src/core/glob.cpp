@@ -5,6 +5,8 @@
 // alternative at a time.
 #include "core/glob.h"
 
+#include <algorithm>
+
 #include "core/brace.h"
 #include "core/glob_bits.h"
 #include "core/glob_program.h"
@@ -33,17 +35,73 @@ bool Pattern::matches(std::string_view text) const {
   return match_program(program(), text);
 }
 
-// A class cut by a brace boundary: each alternative compiled and matched
-// on its own, short ones on the stack.
-bool Pattern::matches_each_alternative(std::string_view text) const {
-  const BraceLayout layout = find_brace_groups(source_);
-  if (!layout.expands()) return compile_brace_free(source_).matches(text);
+namespace {
+
+// Only a group with a `[`, `]` or `\` in a segment can change how the text
+// around it reads; a `{` in a segment would read as a brace once written
+// out, so then nothing is kept as a group.
+bool shapes_tokens(std::string_view segment) { return segment.find_first_of("[]\\") != std::string_view::npos; }
+
+}  // namespace
+
+// Each alternative of `pattern` compiled and matched on its own, short ones
+// on the stack.
+bool Pattern::matches_one_at_a_time(std::string_view pattern, std::string_view text) {
+  const BraceLayout layout = find_brace_groups(pattern);
+  if (!layout.expands()) return compile_brace_free(pattern).matches(text);
   bool hit = false;
-  for_each_alternative(source_, layout, [&](std::string_view alt) {
+  for_each_alternative(pattern, layout, [&](std::string_view alt) {
     hit = short_enough(alt, text) ? match_short(alt, text) : compile_brace_free(alt).matches(text);
     return !hit;
   });
   return hit;
+}
+
+// A class cut by a brace boundary. The groups that shape tokens are
+// expanded, the others kept: each choice of the former is one pattern that
+// usually compiles to positions, so the `{a,b}` groups around a cut class
+// cost one program, not one per alternative. Where a class still spans a
+// kept group, that pattern's alternatives are matched one at a time. One
+// pattern text and one program at a time: memory stays O(m).
+bool Pattern::matches_each_alternative(std::string_view text) const {
+  const BraceLayout layout = find_brace_groups(source_);
+  if (!layout.expands()) return matches_one_at_a_time(source_, text);
+  BraceLayout odometer;  // the expanded groups count their segments, the kept ones count 1
+  odometer.groups = layout.groups;
+  bool keeps_some = false;
+  for (BraceGroup& group : odometer.groups) {
+    const auto first = layout.segments.begin() + static_cast<std::ptrdiff_t>(group.first_segment);
+    const auto last = first + static_cast<std::ptrdiff_t>(group.segment_count);
+    if (std::any_of(first, last, [](std::string_view s) { return s.find('{') != std::string_view::npos; })) {
+      return matches_one_at_a_time(source_, text);
+    }
+    if (group.segment_count > 1 && std::none_of(first, last, shapes_tokens)) {
+      group.segment_count = 1;
+      keeps_some = true;
+    }
+  }
+  if (!keeps_some) return matches_one_at_a_time(source_, text);
+  const std::string_view src = source_;
+  std::vector<std::size_t> choice(layout.groups.size(), 0);
+  std::string partial;
+  do {
+    partial.clear();
+    std::size_t pos = 0;
+    for (std::size_t g = 0; g < layout.groups.size(); ++g) {
+      const BraceGroup& group = layout.groups[g];
+      partial.append(src.substr(pos, group.open - pos));
+      if (odometer.groups[g].segment_count == 1) {
+        partial.append(src.substr(group.open, group.close + 1 - group.open));
+      } else {
+        partial.append(layout.segments[group.first_segment + choice[g]]);
+      }
+      pos = group.close + 1;
+    }
+    partial.append(src.substr(pos));
+    const std::optional<Pattern> positions = compile_positions(partial);
+    if (positions ? positions->matches(text) : matches_one_at_a_time(partial, text)) return true;
+  } while (next_alternative(odometer, choice.data()));
+  return false;
 }
 
 bool glob_match(std::string_view pattern, std::string_view text) {
