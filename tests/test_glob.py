@@ -25,6 +25,7 @@ CASES = [  # (pattern, texts that match, texts that do not)
     ("*ab*ab*", ["abab"], ["xaby"]), ("[a-c]", ["c"], ["d"]), ("[a-]", ["-"], ["b"]),
     ("*" + "b" * 80 + "*" + "b" * 80 + "*", ["b" * 160], ["b" * 159]),
     ("*" + "?b" * 40 + "*" + "?b" * 40 + "*", ["b" * 160], ["b" * 159]),
+    ("*" + "?b" * 70 + "*", ["a" + "ab" * 70 + "c"], ["ab" * 69 + "a"]),  # a run over three words
     ("x{*a,b}", ["xa", "xba", "xb"], ["xab"]),
 ] + [("{a,b}" + "c" * k + "*d", ["a" + "c" * k + "d", "bc" + "c" * k + "d"], ["a" + "c" * k]) for k in (57, 58, 59)]
 TAIL = "x" * 300_000  # 1024 alternatives around a long literal: pieces compiled once, not per alternative

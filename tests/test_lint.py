@@ -13,7 +13,7 @@ def verb(d):  # ASCII case and hyphens do not count
 
 
 WORDS = ["suppress", "deescalate", "escalate", "note", "set", "settings", "setting", "escalation", "notes", "allow",
-         "de_escalate", "sup press", "x"]
+         "de_escalate", "sup press", "x", "de\u2010escalate", "\u017fuppress", "n\u043ete"]  # look-alikes: no verbs
 
 
 @st.composite
