@@ -28,6 +28,8 @@ std::optional<ScanError> JsonScanner::feed(std::string_view chunk, std::vector<S
     // string value, and blanks between tokens.
     if (state_ == State::kString) {
       const std::size_t from = i;
+      // (every byte of a string is counted against the limit as it comes, so
+      // token_length_ never passes it here)
       const std::uint64_t room = limits_.max_string - token_length_;
       while (i < n && i - from < room) {
         c = static_cast<unsigned char>(chunk[i]);
@@ -306,14 +308,14 @@ bool JsonScanner::step(unsigned char c, std::uint64_t at, std::vector<ScanEvent>
       }
       utf8_low_ = 0x80;
       utf8_high_ = 0xBF;
-      ++token_length_;
+      if (++token_length_ > limits_.max_string) return fail("string too long");
       if (key_string_ && stack_.back().key.size() < kKeyShown) {
         stack_.back().key.push_back(static_cast<char>(c));
       }
       if (--utf8_left_ == 0) state_ = State::kString;
       return true;
     case State::kEscape:
-      ++token_length_;
+      if (++token_length_ > limits_.max_string) return fail("string too long");
       if (key_string_ && stack_.back().key.size() < kKeyShown) {
         stack_.back().key.push_back(static_cast<char>(c));
       }
@@ -330,7 +332,7 @@ bool JsonScanner::step(unsigned char c, std::uint64_t at, std::vector<ScanEvent>
       return fail("invalid escape in a string");
     case State::kHex:
       if (!hex(c)) return fail("invalid \\u escape in a string");
-      ++token_length_;
+      if (++token_length_ > limits_.max_string) return fail("string too long");
       if (key_string_ && stack_.back().key.size() < kKeyShown) {
         stack_.back().key.push_back(static_cast<char>(c));
       }
