@@ -11,6 +11,7 @@ set-up commands and configuration, run by CI itself or by their tools, not here.
 import json
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -50,14 +51,24 @@ def in_copy(tmp_path, folder):
 
 def shell_env(tmp_path):
     """The environment of a console session: `tarnwick` is this interpreter's package,
-    and this interpreter's scripts (ruff, bandit) come before everything else."""
+    and this interpreter's scripts (ruff, bandit) come before everything else. A
+    preloaded sanitizer runtime (scripts/sanitize) is kept for `tarnwick` alone:
+    the shell and the linters are not the code under test."""
+    env = {**os.environ, "PYTHONUNBUFFERED": "1", "COLUMNS": "80"}
+    preload = env.pop("LD_PRELOAD", None)
     bin_dir = tmp_path / "bin"
     bin_dir.mkdir(exist_ok=True)
     shim = bin_dir / "tarnwick"
-    shim.write_text(f'#!/bin/sh\nexec "{sys.executable}" -m tarnwick "$@"\n')
+    export = f"export LD_PRELOAD={shlex.quote(preload)}\n" if preload else ""
+    shim.write_text(f'#!/bin/sh\n{export}exec "{sys.executable}" -m tarnwick "$@"\n')
     shim.chmod(0o755)
-    path = os.pathsep.join([str(bin_dir), str(Path(sys.executable).parent), os.environ.get("PATH", "")])
-    return {**os.environ, "PATH": path, "PYTHONUNBUFFERED": "1", "COLUMNS": "80"}
+    env["PATH"] = os.pathsep.join([str(bin_dir), str(Path(sys.executable).parent), env.get("PATH", "")])
+    return env
+
+
+def has_script(tool):
+    """Whether this interpreter has the linter `tool` installed beside it."""
+    return shutil.which(tool, path=str(Path(sys.executable).parent)) is not None
 
 
 def sessions(code):
@@ -83,7 +94,7 @@ def test_examples(page, tmp_path, monkeypatch):
             if shutil.which("bash") is None:
                 pytest.skip("console examples need bash")
             for tool in TOOLS:
-                if re.search(rf"(^|\| ){tool} ", code, re.M) and shutil.which(tool, path=shell_env(tmp_path)["PATH"]) is None:
+                if re.search(rf"(^|\| ){tool} ", code, re.M) and not has_script(tool):
                     pytest.skip(f"{where} needs {tool}")
             commands, expected = sessions(code)
             script = "exec 2>&1\n" + "".join(f"{command}\n" for command in commands)
