@@ -12,6 +12,8 @@ the ``<KIND>``, whose escapes the parser removes.
 from __future__ import annotations
 
 from collections import Counter
+from collections.abc import Callable, Iterable, Iterator
+from typing import TypeVar
 from dataclasses import dataclass, replace
 
 from tarnwick._tarnwick import _trimmed
@@ -20,6 +22,8 @@ from tarnwick.sarif.fold import OWN, Read, RunTally, origin_location, read_resul
 from tarnwick.sarif.identity import Identities
 from tarnwick.sarif.log import Obj, SarifError
 from tarnwick.sarif.target import Targets, _list
+
+K = TypeVar("K")
 
 _GLOB_OR_DELIMITER = frozenset("\\*?[]{},@=:<>")
 _KIND_DELIMITER = frozenset("\\>=:@<*")
@@ -65,21 +69,31 @@ def baseline_line(key: Key, count: int) -> str | None:
     return f"suppress:<{kind}>{name}{where}={NOTE}: {plural(count, 'finding')}"
 
 
+def each_result(log: Obj, roots: list[str]) -> Iterator[tuple[int, int, Targets, Obj]]:
+    """(run index, result index, the run's targets, result) for every result of a loaded log."""
+    for i, run in enumerate(log["runs"]):
+        targets = Targets(run, roots)
+        for j, result in enumerate(run.get("results") or ()):
+            yield i, j, targets, result
+
+
+def keyed(results: Iterable[tuple[int, int, Targets, Obj]], key_of: Callable[[Obj, Targets], K | None]
+          ) -> Iterator[tuple[K, Obj]]:
+    """(key, result) for each result that counts; an error names its run and result."""
+    for i, j, targets, result in results:
+        try:
+            key = key_of(result, targets)
+        except SarifError as exc:
+            raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
+        if key is not None:
+            yield key, result
+
+
 def findings(log: Obj, roots: list[str]) -> Counter[Key]:
     """The findings of *log* that count, by (tool, rule id, path of the first location).
 
     A finding counts at a level other than "none" and without a suppression in force."""
-    found: Counter[Key] = Counter()
-    for i, run in enumerate(log["runs"]):
-        targets = Targets(run, roots)
-        for j, result in enumerate(run.get("results") or ()):
-            try:
-                key = directive_key(result, targets)
-            except SarifError as exc:
-                raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-            if key is not None:
-                found[key] += 1
-    return found
+    return Counter(key for key, _ in keyed(each_result(log, roots), directive_key))
 
 
 def directive_key(result: Obj, targets: Targets) -> Key | None:
@@ -317,17 +331,7 @@ def finding_key(result: Obj, targets: Targets, read: Read | None = None) -> IdKe
 
 def identified(log: Obj, roots: list[str], identities: Identities) -> list[tuple[IdKey, str | None]]:
     """Every finding of *log* with its identity, in the log's order."""
-    found = []
-    for i, run in enumerate(log["runs"]):
-        targets = Targets(run, roots)
-        for j, result in enumerate(run.get("results") or ()):
-            try:
-                key = finding_key(result, targets)
-            except SarifError as exc:
-                raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-            if key is not None:
-                found.append((key, identities.of(result, key)))
-    return found
+    return [(key, identities.of(result, key)) for key, result in keyed(each_result(log, roots), finding_key)]
 
 
 class BaselineCheck:

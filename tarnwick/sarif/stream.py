@@ -24,7 +24,7 @@ from dataclasses import dataclass, field
 from typing import Any, BinaryIO
 
 from tarnwick._tarnwick import Policy, _JsonScanner
-from tarnwick.sarif.baseline import IdKey, Key, directive_key, finding_key, findings, identified
+from tarnwick.sarif.baseline import IdKey, Key, directive_key, finding_key, findings, identified, keyed
 from tarnwick.sarif.identity import Identities
 from tarnwick.sarif.fold import (
     Fold,
@@ -602,15 +602,7 @@ def findings_stream(f: BinaryIO, roots: list[str]) -> Counter[Key]:
     if start is None:
         f.seek(0)
         return findings(load_log(f.read()), roots)
-    found: Counter[Key] = Counter()
-    for i, j, targets, result in _each_result(f, start, roots):
-        try:
-            key = directive_key(result, targets)
-        except SarifError as exc:
-            raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-        if key is not None:
-            found[key] += 1
-    return found
+    return Counter(key for key, _ in keyed(_each_result(f, start, roots), directive_key))
 
 
 def identified_stream(f: BinaryIO, roots: list[str], identities: Identities) -> list[tuple[IdKey, str | None]]:
@@ -619,12 +611,4 @@ def identified_stream(f: BinaryIO, roots: list[str], identities: Identities) -> 
     if start is None:
         f.seek(0)
         return identified(load_log(f.read()), roots, identities)
-    found = []
-    for i, j, targets, result in _each_result(f, start, roots):
-        try:
-            key = finding_key(result, targets)
-        except SarifError as exc:
-            raise SarifError(f"runs[{i}].results[{j}]{exc}") from None
-        if key is not None:
-            found.append((key, identities.of(result, key)))
-    return found
+    return [(key, identities.of(result, key)) for key, result in keyed(_each_result(f, start, roots), finding_key)]
