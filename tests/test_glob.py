@@ -22,7 +22,7 @@ CASES = [  # (pattern, texts that match, texts that do not)
     ("[]]", ["]"], ["[]]"]), ("[a-c-e]", ["b", "-", "e"], ["d"]), ("[^a]", ["^", "a"], ["b"]),
     ("[abc", ["[abc"], ["a"]), ("x[ab]*[!c]", ["xad", "xbccd"], ["xac", "xcd"]),
     # one-line faults the suite once missed
-    ("*ab*ab*", ["abab"], ["xaby"]), ("[a-c]", ["c"], ["d"]), ("[a-]", ["-"], ["b"]),
+    ("*ab*ab*", ["abab"], ["xaby"]), ("{a,b}*", ["ab", "bzz"], ["c", "zab"]), ("[a-c]", ["c"], ["d"]), ("[a-]", ["-"], ["b"]),
     ("*" + "b" * 80 + "*" + "b" * 80 + "*", ["b" * 160], ["b" * 159]),
     ("*" + "?b" * 40 + "*" + "?b" * 40 + "*", ["b" * 160], ["b" * 159]),
     ("*" + "?b" * 70 + "*", ["a" + "ab" * 70 + "c"], ["ab" * 69 + "a"]),  # a run over three words

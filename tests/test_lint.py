@@ -1,5 +1,7 @@
 """lint_fold and lint_settings: the combine policy is a ladder fold over the recognised verbs."""
 
+import string
+
 from hypothesis import given, settings, strategies as st
 
 from helpers import SEV, TARGET, directive_texts, parse_all
@@ -24,6 +26,14 @@ def tokens(draw):  # a verb or a near miss, in any ASCII case, with up to two st
     for at in draw(st.lists(st.integers(0, len(word)), max_size=2)):
         word = word[:at] + "-" + word[at:]
     return word
+
+
+def test_a_word_names_the_verb_its_ascii_letters_spell():  # hyphens and ASCII case aside; look-alikes name none
+    lower = str.maketrans(string.ascii_uppercase, string.ascii_lowercase)
+    for word in WORDS + [w.upper() for w in WORDS] + [f"-{w}-" for w in WORDS]:
+        letters = word.translate(lower).replace("-", "")
+        want = {"settings": "set"}.get(letters, letters) if letters in [*STEP, "set", "settings"] else None
+        assert (tw._lint_effect(word) or (None,))[0] == want, word
 
 
 @settings(deadline=None)
