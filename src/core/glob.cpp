@@ -9,6 +9,7 @@
 
 #include "core/brace.h"
 #include "core/glob_bits.h"
+#include "core/glob_cut.h"
 #include "core/glob_program.h"
 #include "core/glob_text.h"
 
@@ -61,8 +62,7 @@ bool Pattern::matches_one_at_a_time(std::string_view pattern, std::string_view t
 // expanded, the others kept: each choice of the former is one pattern that
 // usually compiles to positions, so the `{a,b}` groups around a cut class
 // cost one program, not one per alternative. Where a class still spans a
-// kept group, that pattern's alternatives are matched one at a time. One
-// pattern text and one program at a time: memory stays O(m).
+// kept group, that pattern is matched by matches_collapsed.
 bool Pattern::matches_each_alternative(std::string_view text) const {
   const BraceLayout layout = find_brace_groups(source_);
   if (!layout.expands()) return matches_one_at_a_time(source_, text);
@@ -90,7 +90,7 @@ bool Pattern::matches_each_alternative(std::string_view text) const {
     for (std::size_t g = 0; g < layout.groups.size(); ++g) {
       const BraceGroup& group = layout.groups[g];
       partial.append(src.substr(pos, group.open - pos));
-      if (odometer.groups[g].segment_count == 1) {
+      if (odometer.groups[g].segment_count < group.segment_count) {
         partial.append(src.substr(group.open, group.close + 1 - group.open));
       } else {
         partial.append(layout.segments[group.first_segment + choice[g]]);
@@ -98,10 +98,39 @@ bool Pattern::matches_each_alternative(std::string_view text) const {
       pos = group.close + 1;
     }
     partial.append(src.substr(pos));
-    const std::optional<Pattern> positions = compile_positions(partial);
-    if (positions ? positions->matches(text) : matches_one_at_a_time(partial, text)) return true;
+    if (matches_collapsed(partial, text)) return true;
   } while (next_alternative(odometer, choice.data()));
   return false;
+}
+
+// A pattern whose groups are all kept (plain choices of bytes): its first
+// class cut by them is read once per distinct reading (glob_cut.h), each
+// reading written in its place gives one pattern, and so on left to right
+// until each pattern compiles to positions. The patterns in progress are a
+// stack, one per cut class (at most one per group, so at most 10), each
+// with its readings (at most 1024): memory O(m).
+bool Pattern::matches_collapsed(std::string_view pattern, std::string_view text) {
+  struct Level {
+    std::string pattern;
+    CutClass cut;
+    std::size_t next = 0;
+  };
+  std::vector<Level> stack;
+  std::string current(pattern);
+  for (;;) {
+    if (const std::optional<Pattern> positions = compile_positions(current)) {
+      if (positions->matches(text)) return true;
+    } else if (std::optional<CutClass> cut = CutClass::find(current)) {
+      stack.push_back({std::move(current), std::move(*cut)});
+    } else if (matches_one_at_a_time(current, text)) {
+      return true;
+    }
+    while (!stack.empty() && stack.back().next == stack.back().cut.readings()) stack.pop_back();
+    if (stack.empty()) return false;
+    Level& top = stack.back();
+    current.clear();
+    top.cut.write(top.pattern, top.next++, current);
+  }
 }
 
 bool glob_match(std::string_view pattern, std::string_view text) {

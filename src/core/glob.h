@@ -77,6 +77,7 @@ class Pattern {
   static Pattern compile_brace_free(std::string_view text);
   bool matches_each_alternative(std::string_view text) const;
   static bool matches_one_at_a_time(std::string_view pattern, std::string_view text);
+  static bool matches_collapsed(std::string_view pattern, std::string_view text);
   Program program() const;
 
   enum class Form : std::uint8_t {
