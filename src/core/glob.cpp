@@ -103,12 +103,13 @@ bool Pattern::matches_each_alternative(std::string_view text) const {
   return false;
 }
 
-// A pattern whose groups are all kept (plain choices of bytes): its first
-// class cut by them is read once per distinct reading (glob_cut.h), each
-// reading written in its place gives one pattern, and so on left to right
-// until each pattern compiles to positions. The patterns in progress are a
-// stack, one per cut class (at most one per group, so at most 10), each
-// with its readings (at most 1024): memory O(m).
+// A pattern whose groups are all kept (plain choices of bytes): its
+// classes cut by them are read once per distinct reading (glob_cut.h), left
+// to right, and the readings that close at one `]` become one group of
+// classes in their place. Where readings close at several `]`, each gives
+// one pattern, collapsed on from there: those patterns are a stack, one
+// level per such class (at most one per group, so at most 10), each with
+// its readings (at most 1024), so memory stays O(m).
 bool Pattern::matches_collapsed(std::string_view pattern, std::string_view text) {
   struct Level {
     std::string pattern;
@@ -116,20 +117,28 @@ bool Pattern::matches_collapsed(std::string_view pattern, std::string_view text)
     std::size_t next = 0;
   };
   std::vector<Level> stack;
-  std::string current(pattern);
+  std::string current(pattern), collapsed;
+  std::size_t from = 0;  // the cut classes before it are collapsed
   for (;;) {
-    if (const std::optional<Pattern> positions = compile_positions(current)) {
+    std::optional<Pattern> positions;
+    std::optional<CutClass> cut;
+    while (!(positions = compile_positions(current)) && (cut = CutClass::find(current, from)) && cut->closes() == 1) {
+      collapsed.clear();
+      from = cut->write(current, 0, collapsed);
+      current.swap(collapsed);
+    }
+    if (positions) {
       if (positions->matches(text)) return true;
-    } else if (std::optional<CutClass> cut = CutClass::find(current)) {
+    } else if (cut) {
       stack.push_back({std::move(current), std::move(*cut)});
     } else if (matches_one_at_a_time(current, text)) {
       return true;
     }
-    while (!stack.empty() && stack.back().next == stack.back().cut.readings()) stack.pop_back();
+    while (!stack.empty() && stack.back().next == stack.back().cut.closes()) stack.pop_back();
     if (stack.empty()) return false;
     Level& top = stack.back();
     current.clear();
-    top.cut.write(top.pattern, top.next++, current);
+    from = top.cut.write(top.pattern, top.next++, current);
   }
 }
 

@@ -82,12 +82,15 @@ std::size_t first_open_class(std::string_view piece) {
 
 // Whether every group is a choice between runs of plain bytes: then only
 // the text between groups can open or close a class or escape a byte.
-bool plain_choices(const BraceLayout& layout) {
-  for (const BraceGroup& group : layout.groups) {
+bool plain_choices(const BraceLayout& layout, std::size_t first_group) {
+  for (std::size_t g = first_group; g < layout.groups.size(); ++g) {
+    const BraceGroup& group = layout.groups[g];
     if (group.segment_count < 2) return false;
+    for (std::size_t s = 0; s < group.segment_count; ++s) {
+      if (layout.segments[group.first_segment + s].find_first_of("[]\\{") != npos) return false;
+    }
   }
-  return std::none_of(layout.segments.begin(), layout.segments.end(),
-                      [](std::string_view s) { return s.find_first_of("[]\\{") != npos; });
+  return true;
 }
 
 // Appends `set` as one class of escaped bytes, runs of three or more as
@@ -121,18 +124,22 @@ void write_class(const ByteSet& set, std::string& out) {
 
 }  // namespace
 
-std::optional<CutClass> CutClass::find(std::string_view pattern) {
+std::optional<CutClass> CutClass::find(std::string_view pattern, std::size_t from) {
   const BraceLayout layout = find_brace_groups(pattern);
-  if (!layout.expands() || !plain_choices(layout)) return std::nullopt;
-  const std::size_t last_close = pattern.rfind(']');
+  if (!layout.expands()) return std::nullopt;
   const std::vector<BraceGroup>& groups = layout.groups;
-  // The text between group g - 1 and group g (the last one after all groups).
+  std::size_t first = 0;  // the first group from `from` on
+  while (first < groups.size() && groups[first].open < from) ++first;
+  if (!plain_choices(layout, first)) return std::nullopt;
+  const std::size_t last_close = pattern.rfind(']');
+  // The text between group g - 1 and group g (the last one after all
+  // groups), from `from` on.
   auto between = [&](std::size_t g) {
-    const std::size_t from = g == 0 ? 0 : groups[g - 1].close + 1;
-    const std::size_t to = g < groups.size() ? groups[g].open : pattern.size();
-    return pattern.substr(from, to - from);
+    const std::size_t start = std::max(from, g == 0 ? 0 : groups[g - 1].close + 1);
+    const std::size_t end = g < groups.size() ? groups[g].open : pattern.size();
+    return pattern.substr(start, end - start);
   };
-  for (std::size_t g = 0; g < groups.size(); ++g) {
+  for (std::size_t g = first; g < groups.size(); ++g) {
     const std::string_view before = between(g);
     const std::size_t at = first_open_class(before);
     if (at == npos) continue;
@@ -171,11 +178,32 @@ std::optional<CutClass> CutClass::find(std::string_view pattern) {
   return std::nullopt;
 }
 
-void CutClass::write(std::string_view pattern, std::size_t k, std::string& out) const {
-  const Reading& reading = readings_[k];
+std::size_t CutClass::closes() const {
+  std::size_t count = 0;
+  for (std::size_t r = 0; r < readings_.size(); ++r) count += r == 0 || readings_[r].close != readings_[r - 1].close;
+  return count;
+}
+
+// No `{` before the class is unmatched (a group's segments hold none), and
+// every byte of a written class is escaped: the group added is exactly the
+// readings.
+std::size_t CutClass::write(std::string_view pattern, std::size_t k, std::string& out) const {
+  std::size_t r = 0;  // readings are sorted by close: skip to the k-th
+  for (; k > 0; --k) {
+    const std::size_t close = readings_[r].close;
+    while (r < readings_.size() && readings_[r].close == close) ++r;
+  }
+  const std::size_t close = readings_[r].close;
   out.append(pattern.substr(0, open_));
-  write_class(reading.set, out);
-  out.append(pattern.substr(reading.close + 1));
+  out += '{';
+  for (std::size_t first = r; r < readings_.size() && readings_[r].close == close; ++r) {
+    if (r != first) out += ',';
+    write_class(readings_[r].set, out);
+  }
+  out += '}';
+  const std::size_t after = out.size();
+  out.append(pattern.substr(close + 1));
+  return after;
 }
 
 }  // namespace tarnwick

@@ -5,7 +5,7 @@
 // is rewritten with each reading in its place: one pattern per reading
 // instead of one per alternative.
 //
-//   CutClass::find("*[{a,b}{a,b}a]")->readings() == 2
+//   CutClass::find("*[{a,b}{a,b}a]")->readings() == 2  // [\a] and [\a\b]
 #pragma once
 
 #include <cstddef>
@@ -20,19 +20,27 @@ namespace tarnwick {
 
 class CutClass {
  public:
-  // The first class of `pattern` that spans a brace group, read every way
-  // its groups allow. Nothing when no class spans a group, when a group is
-  // not a plain choice of bytes (one segment, or a segment with `[`, `]`,
-  // `\` or `{`), or when some alternative leaves the class unclosed.
-  // Each group multiplies the readings by at most its segment count, and
-  // equal readings merge before the text after the group is read: at
-  // worst O(A * m) steps for A alternatives, memory O(A) (A <= 1024).
-  static std::optional<CutClass> find(std::string_view pattern);
+  // The first class of `pattern` from `from` on that spans a brace group,
+  // read every way its groups allow. Nothing when no class spans a group,
+  // when a group from `from` on is not a plain choice of bytes (one
+  // segment, or a segment with `[`, `]`, `\` or `{`), or when some
+  // alternative leaves the class unclosed. Each group multiplies the
+  // readings by at most its segment count, and equal readings merge before
+  // the text after the group is read: at worst O(A * m) steps for A
+  // alternatives, memory O(A) (A <= 1024).
+  static std::optional<CutClass> find(std::string_view pattern, std::size_t from = 0);
 
   std::size_t readings() const { return readings_.size(); }
-  // Appends to `out` the pattern with reading k as one class, its members
-  // escaped, in place of the text from the `[` to the `]` that closes it.
-  void write(std::string_view pattern, std::size_t k, std::string& out) const;
+  // How many different `]` the readings close at (the first member may be a
+  // `]` when the groups before it are empty): at most two per group.
+  std::size_t closes() const;
+  // Appends to `out` the pattern with the readings that close at the k-th
+  // of those `]` as one group of classes, their members escaped, in place of
+  // the text from the `[` to that `]`; returns where the text after the
+  // group starts in `out`. The group has no more alternatives than the
+  // groups it replaces, and nothing in it opens a class or a group: the
+  // pattern can be searched on from there.
+  std::size_t write(std::string_view pattern, std::size_t k, std::string& out) const;
 
  private:
   struct Reading {
