@@ -27,6 +27,7 @@ CASES = [  # (pattern, texts that match, texts that do not)
     ("*" + "?b" * 40 + "*" + "?b" * 40 + "*", ["b" * 160], ["b" * 159]),
     ("*" + "?b" * 70 + "*", ["a" + "ab" * 70 + "c"], ["ab" * 69 + "a"]),  # a run over three words
     ("x{*a,b}", ["xa", "xba", "xb"], ["xab"]),
+    ("[{,a}]]", ["]", "a]"], ["a", "]]"]),  # a cut class whose readings close at two `]`
 ] + [("{a,b}" + "c" * k + "*d", ["a" + "c" * k + "d", "bc" + "c" * k + "d"], ["a" + "c" * k]) for k in (57, 58, 59)]
 TAIL = "x" * 300_000  # 1024 alternatives around a long literal: pieces compiled once, not per alternative
 CUT = "{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]"  # a class cut by braces: in the `[` alternatives, one class
