@@ -143,6 +143,10 @@ bool Pattern::matches_collapsed(std::string_view pattern, std::string_view text)
 }
 
 bool glob_match(std::string_view pattern, std::string_view text) {
+  // A plain pattern is matched from its text whatever its length (no
+  // tokens to build); others short enough on the stack.
+  Pattern::PlainShape plain;
+  if (plain_shape(pattern, plain)) return match_plain(pattern, plain, text);
   if (short_enough(pattern, text)) {
     if (pattern.find('{') == std::string_view::npos) return match_short(pattern, text);
     if (const std::optional<bool> hit = match_short_braces(pattern, text)) return *hit;

@@ -139,8 +139,9 @@ std::optional<std::vector<std::string>> expand_braces_capped(std::string_view te
 // cannot take the pattern.
 std::optional<bool> glob_match_with(GlobEngine engine, std::string_view pattern, std::string_view text);
 
-// Compiles `pattern` and matches `text`. Short brace-free patterns against
-// short texts are matched on the stack without building a Pattern.
+// Compiles `pattern` and matches `text`. Plain patterns (see Pattern::Form)
+// are matched from their text, and other short ones against short texts on
+// the stack, without building a Pattern.
 bool glob_match(std::string_view pattern, std::string_view text);
 
 }  // namespace tarnwick
