@@ -18,8 +18,10 @@ namespace tarnwick {
 Pattern Pattern::compile(std::string_view text) {
   Pattern p;
   p.source_.assign(text);
-  if (plain_shape(text, p.plain_)) {
-    if (p.plain_.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
+  PlainShape plain;
+  if (plain_shape(text, plain)) {
+    write_shape(p.shape_, plain);
+    if (plain.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
     return p;
   }
   if (std::optional<Pattern> positions = compile_positions(text)) return std::move(*positions);
@@ -31,7 +33,7 @@ Pattern Pattern::compile(std::string_view text) {
 
 bool Pattern::matches(std::string_view text) const {
   if (first_byte_ >= 0 && !text.empty() && static_cast<unsigned char>(text[0]) != first_byte_) return false;
-  if (form_ == Form::Plain) return match_plain(source_, plain_, text);
+  if (form_ == Form::Plain) return match_plain(source_, read_shape<PlainShape>(shape_), text);
   if (form_ == Form::PerAlternative) return matches_each_alternative(text);
   return match_program(program(), text);
 }
@@ -145,7 +147,7 @@ bool Pattern::matches_collapsed(std::string_view pattern, std::string_view text)
 bool glob_match(std::string_view pattern, std::string_view text) {
   // A plain pattern is matched from its text whatever its length (no
   // tokens to build); others short enough on the stack.
-  Pattern::PlainShape plain;
+  PlainShape plain;
   if (plain_shape(pattern, plain)) return match_plain(pattern, plain, text);
   if (short_enough(pattern, text)) {
     if (pattern.find('{') == std::string_view::npos) return match_short(pattern, text);
@@ -162,14 +164,14 @@ std::optional<bool> glob_match_with(GlobEngine engine, std::string_view pattern,
     case GlobEngine::Plain: {
       const Pattern p = Pattern::compile(pattern);
       if (p.form_ != Pattern::Form::Plain) return std::nullopt;
-      return match_plain(p.source_, p.plain_, text);
+      return match_plain(p.source_, read_shape<PlainShape>(p.shape_), text);
     }
     case GlobEngine::Positions:
     case GlobEngine::Steps: {
       const std::optional<Pattern> p = Pattern::compile_positions(pattern);
       if (!p) return std::nullopt;
       if (engine == GlobEngine::Positions) return p->matches(text);
-      if (p->shape_.groups == 0) return std::nullopt;
+      if (read_shape<ProgramShape>(p->shape_).groups == 0) return std::nullopt;
       return step_positions(p->program(), text);
     }
     case GlobEngine::Alternatives: {

@@ -62,13 +62,9 @@ class Pattern {
   std::string_view source() const { return source_; }
   std::size_t alternative_count() const { return alternatives_; }
 
-  // How a brace group links into the positions (see glob_program.h).
-  struct GroupLinks {
-    std::uint32_t fork;   // position before the group
-    std::uint32_t first;  // entry of its first segment
-    std::uint32_t last;   // exit of its last segment
-    std::uint32_t join;   // position after the group
-    std::uint32_t join_star;  // the position after the group is a `*`
+  // Room for the shape of the form (glob_shape.h, for the engines only).
+  struct ShapeWords {
+    std::uint32_t words[4];
   };
 
  private:
@@ -88,28 +84,7 @@ class Pattern {
   enum class Form : std::uint8_t {
     Plain,           // matched from source_; data_ is empty
     Positions,       // data_ holds the positions (see glob_program.h)
-    PerAlternative,  // a class cut by a brace boundary: each alternative compiled when matched
-  };
-
- public:
-  // A plain pattern (see Form): where its first `*` is and where the text
-  // after its last `*` starts (offsets into the source, both its size when
-  // it has no `*`), and how many text bytes these two ends take.
-  struct PlainShape {
-    std::uint32_t head_end, tail_start, head_len, tail_len;
-  };
-
- private:
-  // A positions pattern: the sizes of the parts of data_. Bytes from
-  // byte_lo on, byte_span of them, are mapped one by one; every other byte
-  // is in class `background`.
-  struct ProgramShape {
-    std::uint32_t positions;
-    std::uint32_t groups;
-    std::uint16_t classes;
-    std::uint16_t byte_span;
-    std::uint8_t byte_lo;
-    std::uint8_t background;
+    PerAlternative,  // a class cut by a brace boundary: read by its alternatives when matched
   };
 
   // Compact holders (16 and 8 bytes): every directive keeps one or two
@@ -125,10 +100,7 @@ class Pattern {
   // The byte a brace-free pattern's first position takes, if it takes one
   // given byte: most directives' names fail right there.
   std::int16_t first_byte_ = -1;
-  union {
-    PlainShape plain_{};
-    ProgramShape shape_;
-  };
+  ShapeWords shape_{};  // a PlainShape or a ProgramShape, as form_ says
 };
 
 // The brace-free alternatives of `text` in expansion order, or nothing when

@@ -17,7 +17,7 @@ constexpr std::uint64_t kOne = 1;
 
 }  // namespace
 
-bool plain_shape(std::string_view text, Pattern::PlainShape& shape) {
+bool plain_shape(std::string_view text, PlainShape& shape) {
   constexpr std::size_t npos = std::string_view::npos;
   const std::size_t n = text.size();
   if (n >= std::numeric_limits<std::uint32_t>::max()) return false;
@@ -192,7 +192,7 @@ std::size_t find_plain_run(const PlainRun& run, std::string_view text, std::size
 
 }  // namespace
 
-bool match_plain(std::string_view pattern, const Pattern::PlainShape& sh, std::string_view text) {
+bool match_plain(std::string_view pattern, const PlainShape& sh, std::string_view text) {
   const std::size_t n = text.size();
   if (sh.head_end == pattern.size()) return n == sh.head_len && plain_fits(pattern, 0, sh.head_end, text, 0);
   if (n < std::size_t{sh.head_len} + sh.tail_len || !plain_fits(pattern, 0, sh.head_end, text, 0) ||
