@@ -28,8 +28,9 @@ bool plain_shape(std::string_view text, PlainShape& shape);
 bool match_plain(std::string_view pattern, const PlainShape& shape, std::string_view text);
 
 // Short brace-free patterns against short texts skip compiling: read into
-// tokens on the stack and matched with one backtrack point (the latest `*`),
-// at most pattern x text steps, which short_enough keeps under a few
+// tokens on the stack, the tokens after the last `*` checked against the end
+// of the text, and the rest matched with one backtrack point (the latest
+// `*`), at most pattern x text steps, which short_enough keeps under a few
 // thousand.
 inline constexpr std::size_t kShortPattern = 64;
 inline constexpr std::size_t kShortWork = 4096;
