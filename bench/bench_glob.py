@@ -51,18 +51,23 @@ TIME_ROWS = [
 
 
 
-def cut_pair(k, n):
+SAME = "{a,b}" * 9  # 512 options, two readings of the cut class ({a,?,*} and {a,b,?,*})
+DISTINCT = "".join("{%s,%s}" % (chr(65 + 2 * i), chr(66 + 2 * i)) for i in range(9))  # 512 readings: the worst
+
+
+def cut_pair(k, n, groups=SAME):
     """A class cut by braces and its uncut twin (`{x,y}`), with a text both must scan to the end."""
-    body = "{a,b}" * 9 + "?a" * k + "*]"
+    body = groups + "?a" * k + "*]"
     return "*{x,[}" + body, "*{x,y}" + body, "x" + "c" * n + "]"
 
 
 # (pattern size label, k, text length): the cut class against its twin, target at most 20 x.
 CUT_SIZES = [("565 B / 1 KB", 256, 1024), ("4 KB / 8 KB", 2048, 8192), ("8 KB / 16 KB", 4096, 16384),
              ("16 KB / 32 KB", 8192, 32768)]
-ROWS = {"worst": [row[1:] for row in TIME_ROWS],
-        "cut": [cut_pair(k, n)[0:3:2] for _, k, n in CUT_SIZES],
-        "twin": [cut_pair(k, n)[1:] for _, k, n in CUT_SIZES]}
+ROWS = {"worst": [row[1:] for row in TIME_ROWS]}
+for name, groups in (("", SAME), ("distinct ", DISTINCT)):
+    ROWS[name + "cut"] = [cut_pair(k, n, groups)[0:3:2] for _, k, n in CUT_SIZES]
+    ROWS[name + "twin"] = [cut_pair(k, n, groups)[1:] for _, k, n in CUT_SIZES]
 
 MEMORY_PROBE = textwrap.dedent("""
     import sys
@@ -195,14 +200,15 @@ def worst_rows(timeout):
 
 
 def cut_rows(timeout):
-    print("\n| class cut by braces: `*{x,[}` + `{a,b}`x9 + `?a`xk + `*]` vs `x` + `c`xn + `]` "
-          "| cut ms | twin `{x,y}` ms | x twin (target at most 20) |")
-    print("|---|---:|---:|---:|")
-    for index, (label, _, _) in enumerate(CUT_SIZES):
-        cut, twin = time_row(index, timeout, "cut"), time_row(index, timeout, "twin")
-        ratio = f"{cut / twin:.0f}" if cut is not None and twin else "n/a"
-        shown = f"{cut:.2f}" if cut is not None else f"> {timeout:.0f} s"
-        print(f"| {label} | {shown} | {twin:.3f} | {ratio} |", flush=True)
+    for name, groups in (("", "`{a,b}`x9"), ("distinct ", "`{A,B}{C,D}`..x9 (every reading distinct)")):
+        print(f"\n| class cut by braces: `*{{x,[}}` + {groups} + `?a`xk + `*]` vs `x` + `c`xn + `]` "
+              "| cut ms | twin `{x,y}` ms | x twin (target at most 20) |")
+        print("|---|---:|---:|---:|")
+        for index, (label, _, _) in enumerate(CUT_SIZES):
+            cut, twin = time_row(index, timeout, name + "cut"), time_row(index, timeout, name + "twin")
+            ratio = f"{cut / twin:.0f}" if cut is not None and twin else "n/a"
+            shown = f"{cut:.2f}" if cut is not None else f"> {timeout:.0f} s"
+            print(f"| {label} | {shown} | {twin:.3f} | {ratio} |", flush=True)
 
 
 def print_memory_rows():

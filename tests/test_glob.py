@@ -27,6 +27,7 @@ CASES = [  # (pattern, texts that match, texts that do not)
     ("*" + "?b" * 40 + "*" + "?b" * 40 + "*", ["b" * 160], ["b" * 159]),
     ("*" + "?b" * 70 + "*", ["a" + "ab" * 70 + "c"], ["ab" * 69 + "a"]),  # a run over three words
     ("x{*a,b}", ["xa", "xba", "xb"], ["xab"]),
+    ("[{,a}]]", ["]", "a]"], ["a", "]]"]),  # a cut class whose readings close at two `]`
 ] + [("{a,b}" + "c" * k + "*d", ["a" + "c" * k + "d", "bc" + "c" * k + "d"], ["a" + "c" * k]) for k in (57, 58, 59)]
 TAIL = "x" * 300_000  # 1024 alternatives around a long literal: pieces compiled once, not per alternative
 CUT = "{x,[}" + "{a,b}" * 9 + "*" + "a" * 1_000 + "]"  # a class cut by braces: in the `[` alternatives, one class
@@ -160,8 +161,13 @@ RUN = st.integers(0, 3).map(lambda k: "?ab"[k:] + "b" * 80)  # runs of about 64 
 WIDE = st.lists(st.one_of(RUN, st.sampled_from(["*", "a", "{,*}", "{a,b?}", "[ab]"])), max_size=6).map("".join)
 CUT = st.tuples(st.text("ab*", max_size=3), GROUP, st.text("ab*?", max_size=4)).map(  # a class cut by braces
     lambda t: "*{" + t[0] + ",[}" + t[1] + t[2] + "]")
+# Classes cut by choices of plain bytes: read once per distinct reading, where
+# options repeat a reading ({a,a}, or {a,b} before an `a`) or differ in part.
+CHOICE = st.lists(st.text(alphabet="ab-!?*", max_size=2), min_size=2, max_size=3).map(lambda s: "{" + ",".join(s) + "}")
+READINGS = st.lists(st.one_of(CHOICE, st.sampled_from(["[", "[!", "]", "a", "-", "b-", "*", "\\]", "[a]"])),
+                    min_size=2, max_size=8).map("".join)
 PATTERNS = st.one_of(
-    st.text(alphabet=CHARS, max_size=20), PLAIN, RANGES, WIDE, CUT,
+    st.text(alphabet=CHARS, max_size=20), PLAIN, RANGES, WIDE, CUT, READINGS,
     st.lists(st.one_of(st.text(alphabet=CHARS, max_size=40), GROUP), max_size=8).map("".join),
 )
 ENGINES = ["short", "plain", "positions", "steps", "alternatives"]

@@ -9,6 +9,7 @@
 
 #include "core/brace.h"
 #include "core/glob_bits.h"
+#include "core/glob_cut.h"
 #include "core/glob_program.h"
 #include "core/glob_text.h"
 
@@ -17,8 +18,10 @@ namespace tarnwick {
 Pattern Pattern::compile(std::string_view text) {
   Pattern p;
   p.source_.assign(text);
-  if (plain_shape(text, p.plain_)) {
-    if (p.plain_.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
+  PlainShape plain;
+  if (plain_shape(text, plain)) {
+    write_shape(p.shape_, plain);
+    if (plain.head_len > 0 && text[0] != '?' && text[0] != '\\') p.first_byte_ = static_cast<unsigned char>(text[0]);
     return p;
   }
   if (std::optional<Pattern> positions = compile_positions(text)) return std::move(*positions);
@@ -30,7 +33,7 @@ Pattern Pattern::compile(std::string_view text) {
 
 bool Pattern::matches(std::string_view text) const {
   if (first_byte_ >= 0 && !text.empty() && static_cast<unsigned char>(text[0]) != first_byte_) return false;
-  if (form_ == Form::Plain) return match_plain(source_, plain_, text);
+  if (form_ == Form::Plain) return match_plain(source_, read_shape<PlainShape>(shape_), text);
   if (form_ == Form::PerAlternative) return matches_each_alternative(text);
   return match_program(program(), text);
 }
@@ -61,8 +64,7 @@ bool Pattern::matches_one_at_a_time(std::string_view pattern, std::string_view t
 // expanded, the others kept: each choice of the former is one pattern that
 // usually compiles to positions, so the `{a,b}` groups around a cut class
 // cost one program, not one per alternative. Where a class still spans a
-// kept group, that pattern's alternatives are matched one at a time. One
-// pattern text and one program at a time: memory stays O(m).
+// kept group, that pattern is matched by matches_collapsed.
 bool Pattern::matches_each_alternative(std::string_view text) const {
   const BraceLayout layout = find_brace_groups(source_);
   if (!layout.expands()) return matches_one_at_a_time(source_, text);
@@ -90,7 +92,7 @@ bool Pattern::matches_each_alternative(std::string_view text) const {
     for (std::size_t g = 0; g < layout.groups.size(); ++g) {
       const BraceGroup& group = layout.groups[g];
       partial.append(src.substr(pos, group.open - pos));
-      if (odometer.groups[g].segment_count == 1) {
+      if (odometer.groups[g].segment_count < group.segment_count) {
         partial.append(src.substr(group.open, group.close + 1 - group.open));
       } else {
         partial.append(layout.segments[group.first_segment + choice[g]]);
@@ -98,13 +100,55 @@ bool Pattern::matches_each_alternative(std::string_view text) const {
       pos = group.close + 1;
     }
     partial.append(src.substr(pos));
-    const std::optional<Pattern> positions = compile_positions(partial);
-    if (positions ? positions->matches(text) : matches_one_at_a_time(partial, text)) return true;
+    if (matches_collapsed(partial, text)) return true;
   } while (next_alternative(odometer, choice.data()));
   return false;
 }
 
+// A pattern whose groups are all kept (plain choices of bytes): its
+// classes cut by them are read once per distinct reading (glob_cut.h), left
+// to right, and the readings that close at one `]` become one group of
+// classes in their place. Where readings close at several `]`, each gives
+// one pattern, collapsed on from there: those patterns are a stack, one
+// level per such class (at most one per group, so at most 10), each with
+// its readings (at most 1024), so memory stays O(m).
+bool Pattern::matches_collapsed(std::string_view pattern, std::string_view text) {
+  struct Level {
+    std::string pattern;
+    CutClass cut;
+    std::size_t next = 0;
+  };
+  std::vector<Level> stack;
+  std::string current(pattern), collapsed;
+  std::size_t from = 0;  // the cut classes before it are collapsed
+  for (;;) {
+    std::optional<Pattern> positions;
+    std::optional<CutClass> cut;
+    while (!(positions = compile_positions(current)) && (cut = CutClass::find(current, from)) && cut->closes() == 1) {
+      collapsed.clear();
+      from = cut->write(current, 0, collapsed);
+      current.swap(collapsed);
+    }
+    if (positions) {
+      if (positions->matches(text)) return true;
+    } else if (cut) {
+      stack.push_back({std::move(current), std::move(*cut)});
+    } else if (matches_one_at_a_time(current, text)) {
+      return true;
+    }
+    while (!stack.empty() && stack.back().next == stack.back().cut.closes()) stack.pop_back();
+    if (stack.empty()) return false;
+    Level& top = stack.back();
+    current.clear();
+    from = top.cut.write(top.pattern, top.next++, current);
+  }
+}
+
 bool glob_match(std::string_view pattern, std::string_view text) {
+  // A plain pattern is matched from its text whatever its length (no
+  // tokens to build); others short enough on the stack.
+  PlainShape plain;
+  if (plain_shape(pattern, plain)) return match_plain(pattern, plain, text);
   if (short_enough(pattern, text)) {
     if (pattern.find('{') == std::string_view::npos) return match_short(pattern, text);
     if (const std::optional<bool> hit = match_short_braces(pattern, text)) return *hit;
@@ -120,14 +164,14 @@ std::optional<bool> glob_match_with(GlobEngine engine, std::string_view pattern,
     case GlobEngine::Plain: {
       const Pattern p = Pattern::compile(pattern);
       if (p.form_ != Pattern::Form::Plain) return std::nullopt;
-      return match_plain(p.source_, p.plain_, text);
+      return match_plain(p.source_, read_shape<PlainShape>(p.shape_), text);
     }
     case GlobEngine::Positions:
     case GlobEngine::Steps: {
       const std::optional<Pattern> p = Pattern::compile_positions(pattern);
       if (!p) return std::nullopt;
       if (engine == GlobEngine::Positions) return p->matches(text);
-      if (p->shape_.groups == 0) return std::nullopt;
+      if (read_shape<ProgramShape>(p->shape_).groups == 0) return std::nullopt;
       return step_positions(p->program(), text);
     }
     case GlobEngine::Alternatives: {

@@ -10,13 +10,18 @@
 // per pattern byte, whatever the number of brace alternatives), and matching
 // a text of n bytes takes O(n * m / 64) word steps with no recursion; only a
 // class cut by a brace boundary (`{a,[}b]`) costs more. Then the groups with
-// a `[`, `]` or `\` in a segment are expanded and each choice of them is
-// compiled, when matched, as a pattern whose other groups stay groups; where
-// a class still spans such a group, that choice's alternatives are compiled
-// one at a time. At worst that is O(A * (m + n * m / 64)) for A alternatives
-// (at most 1024), memory still O(m); measured at 22 to 35 times its uncut
-// twin (`{a,b}` for `{a,[}`) from 565 B / 1 KB to 16 KB / 32 KB
-// (bench_glob.py, section cut), down from 86 to 137 times. Most patterns
+// a `[`, `]` or `\` in a segment are expanded, and each choice of them is
+// compiled, when matched, as a pattern whose other groups stay groups; a
+// class that still spans such groups is read once per distinct reading,
+// group by group (equal readings merge), and the readings that close at one
+// `]` are written in its place as one group of classes. That is O(A * m)
+// steps for the readings plus O(C * (m + n * m / 64)) for C compiled
+// patterns, A the alternatives (at most 1024) and C the choices of the
+// first kind times the `]` the readings close at (usually one; at most A),
+// memory O(m) plus at most 260 bytes a reading. Measured against its uncut twin (`{a,b}` for `{a,[}`),
+// `*{x,[}` + `{a,b}`x9 + `?a`xk + `*]`: about 1 times; the worst shape, nine
+// groups whose 512 readings all differ (`{A,B}{C,D}`...), 12 to 21 times,
+// 4 ms at 4 KB / 8 KB (bench_glob.py, section cut). Most patterns
 // (no braces, no classes, no run of more than 64 bytes between two stars)
 // keep only their text and are matched from it in O(n + m) steps.
 //
@@ -57,13 +62,9 @@ class Pattern {
   std::string_view source() const { return source_; }
   std::size_t alternative_count() const { return alternatives_; }
 
-  // How a brace group links into the positions (see glob_program.h).
-  struct GroupLinks {
-    std::uint32_t fork;   // position before the group
-    std::uint32_t first;  // entry of its first segment
-    std::uint32_t last;   // exit of its last segment
-    std::uint32_t join;   // position after the group
-    std::uint32_t join_star;  // the position after the group is a `*`
+  // Room for the shape of the form (glob_shape.h, for the engines only).
+  struct ShapeWords {
+    std::uint32_t words[4];
   };
 
  private:
@@ -77,33 +78,13 @@ class Pattern {
   static Pattern compile_brace_free(std::string_view text);
   bool matches_each_alternative(std::string_view text) const;
   static bool matches_one_at_a_time(std::string_view pattern, std::string_view text);
+  static bool matches_collapsed(std::string_view pattern, std::string_view text);
   Program program() const;
 
   enum class Form : std::uint8_t {
     Plain,           // matched from source_; data_ is empty
     Positions,       // data_ holds the positions (see glob_program.h)
-    PerAlternative,  // a class cut by a brace boundary: each alternative compiled when matched
-  };
-
- public:
-  // A plain pattern (see Form): where its first `*` is and where the text
-  // after its last `*` starts (offsets into the source, both its size when
-  // it has no `*`), and how many text bytes these two ends take.
-  struct PlainShape {
-    std::uint32_t head_end, tail_start, head_len, tail_len;
-  };
-
- private:
-  // A positions pattern: the sizes of the parts of data_. Bytes from
-  // byte_lo on, byte_span of them, are mapped one by one; every other byte
-  // is in class `background`.
-  struct ProgramShape {
-    std::uint32_t positions;
-    std::uint32_t groups;
-    std::uint16_t classes;
-    std::uint16_t byte_span;
-    std::uint8_t byte_lo;
-    std::uint8_t background;
+    PerAlternative,  // a class cut by a brace boundary: read by its alternatives when matched
   };
 
   // Compact holders (16 and 8 bytes): every directive keeps one or two
@@ -119,10 +100,7 @@ class Pattern {
   // The byte a brace-free pattern's first position takes, if it takes one
   // given byte: most directives' names fail right there.
   std::int16_t first_byte_ = -1;
-  union {
-    PlainShape plain_{};
-    ProgramShape shape_;
-  };
+  ShapeWords shape_{};  // a PlainShape or a ProgramShape, as form_ says
 };
 
 // The brace-free alternatives of `text` in expansion order, or nothing when
@@ -133,8 +111,9 @@ std::optional<std::vector<std::string>> expand_braces_capped(std::string_view te
 // cannot take the pattern.
 std::optional<bool> glob_match_with(GlobEngine engine, std::string_view pattern, std::string_view text);
 
-// Compiles `pattern` and matches `text`. Short brace-free patterns against
-// short texts are matched on the stack without building a Pattern.
+// Compiles `pattern` and matches `text`. Plain patterns (see Pattern::Form)
+// are matched from their text, and other short ones against short texts on
+// the stack, without building a Pattern.
 bool glob_match(std::string_view pattern, std::string_view text);
 
 }  // namespace tarnwick

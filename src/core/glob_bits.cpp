@@ -55,7 +55,7 @@ void close_over(const Program& prog, std::uint64_t* live, LiveSpan& span) {
     carry = s >> 63;
   }
   if (live[end]) span.hi = std::max(span.hi, end);
-  for (const Pattern::GroupLinks& g : prog.groups) {
+  for (const GroupLinks& g : prog.groups) {
     if (g.fork > span.hi * 64 + 63) break;
     const std::size_t lo = g.first >> 6, hi = g.last >> 6;
     if (test_bit(live, g.fork)) {
@@ -85,7 +85,7 @@ bool step_one_word(const Program& prog, std::string_view text) {
   const std::uint64_t star_tail = accept > 0 && prog.is_star(accept - 1) ? kOne << (accept - 1) : 0;
   auto close = [&](std::uint64_t live) {
     live |= (live & star) << 1;
-    for (const Pattern::GroupLinks& g : prog.groups) {
+    for (const GroupLinks& g : prog.groups) {
       const std::uint64_t segments = span_mask(0, g.first, g.last);
       if ((live >> g.fork) & 1) live |= prog.entry[0] & segments;
       if (live & prog.exit[0] & segments) live |= (kOne << g.join) | (g.join_star ? kOne << (g.join + 1) : 0);

@@ -229,20 +229,20 @@ class PatternBuilder {
     std::uint64_t* data = p.data_.data();
     std::memcpy(data, partition_.classes() + byte_lo, byte_span);
     p.form_ = Pattern::Form::Positions;
-    p.shape_ = {positions_,
+    write_shape(p.shape_, ProgramShape{positions_,
                 group_count,
                 static_cast<std::uint16_t>(classes),
                 static_cast<std::uint16_t>(byte_span),
                 static_cast<std::uint8_t>(byte_lo),
-                static_cast<std::uint8_t>(partition_.background())};
+                static_cast<std::uint8_t>(partition_.background())});
     std::uint64_t* table = data + at.table;
     std::uint64_t* star = data + at.star;
     std::uint64_t* literal = data + at.literal;
     auto* literal_byte = reinterpret_cast<unsigned char*>(data + at.literal_bytes);
     std::uint64_t* entries = data + at.entry;
     std::uint64_t* exits = data + at.exit;
-    auto* links = reinterpret_cast<Pattern::GroupLinks*>(data + at.links);
-    for (std::uint32_t g = 0; g < group_count; ++g) new (links + g) Pattern::GroupLinks{};
+    auto* links = reinterpret_cast<GroupLinks*>(data + at.links);
+    for (std::uint32_t g = 0; g < group_count; ++g) new (links + g) GroupLinks{};
     unsigned char representative[256];
     if (has_class_) {
       for (unsigned b = 0; b < 256; ++b) representative[partition_.classes()[b]] = static_cast<unsigned char>(b);
@@ -282,7 +282,7 @@ class PatternBuilder {
   // Records piece i's part in the group links: the text between groups
   // joins the group before it and forks into the one after it; a segment
   // enters and exits its group.
-  void link(Pattern::GroupLinks* links, std::size_t& group, std::size_t i, std::uint32_t entry, std::uint32_t tail,
+  void link(GroupLinks* links, std::size_t& group, std::size_t i, std::uint32_t entry, std::uint32_t tail,
             bool starts_with_star, std::uint64_t* entries, std::uint64_t* exits) const {
     const std::size_t groups = pieces_.groups.size();
     if (group == groups || i < pieces_.groups[group].first_piece) {
@@ -323,7 +323,7 @@ std::optional<Pattern> Pattern::compile_positions(std::string_view text) {
 Pattern Pattern::compile_brace_free(std::string_view text) { return PatternBuilder::brace_free(text); }
 
 Program Pattern::program() const {
-  const ProgramShape& sh = shape_;
+  const ProgramShape sh = read_shape<ProgramShape>(shape_);
   const ProgramLayout at(sh.positions, sh.groups, sh.classes, sh.byte_span);
   const std::uint64_t* data = data_.data();
   const bool linked = sh.groups > 0;

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <span>
 
-#include "core/glob.h"
+#include "core/glob_shape.h"
 
 namespace tarnwick {
 
@@ -42,7 +42,7 @@ struct Program {
   const unsigned char* literal_byte;  // and that byte, by position
   const std::uint64_t* entry;       // segment entries, and the position after an entry `*`
   const std::uint64_t* exit;        // segment exits
-  std::span<const Pattern::GroupLinks> groups;
+  std::span<const GroupLinks> groups;
   std::uint32_t positions;  // the last one accepts
   std::uint32_t words;
 
@@ -71,7 +71,7 @@ struct ProgramLayout {
         entry(literal_bytes + (std::size_t{positions} + 7) / 8),
         exit(entry + words),
         links(exit + words),
-        total(groups > 0 ? links + (std::size_t{groups} * sizeof(Pattern::GroupLinks) + 7) / 8 : entry) {}
+        total(groups > 0 ? links + (std::size_t{groups} * sizeof(GroupLinks) + 7) / 8 : entry) {}
 };
 
 }  // namespace tarnwick

@@ -17,7 +17,7 @@ constexpr std::uint64_t kOne = 1;
 
 }  // namespace
 
-bool plain_shape(std::string_view text, Pattern::PlainShape& shape) {
+bool plain_shape(std::string_view text, PlainShape& shape) {
   constexpr std::size_t npos = std::string_view::npos;
   const std::size_t n = text.size();
   if (n >= std::numeric_limits<std::uint32_t>::max()) return false;
@@ -80,7 +80,22 @@ bool match_short(std::string_view pattern, std::string_view text) {
     if (tok.kind == TokKind::Lit) [[likely]] return tok.byte == b;
     return tok.kind == TokKind::Any || sets[tok.set].contains(b);
   };
-  const std::size_t n = text.size();
+  std::size_t n = text.size();
+  if (m > 0 && toks[m - 1].kind != TokKind::Star) {
+    // The tokens after the last `*` take the last bytes of the text, one
+    // each: checked there first, and the rest ends with that `*`.
+    std::size_t tail_from = m - 1;
+    while (tail_from > 0 && toks[tail_from - 1].kind != TokKind::Star) --tail_from;
+    const std::size_t tail = m - tail_from;
+    if (tail_from > 0) {
+      if (n < tail) return false;
+      n -= tail;
+      for (std::size_t k = 0; k < tail; ++k) {
+        if (!hit(toks[tail_from + k], static_cast<unsigned char>(text[n + k]))) return false;
+      }
+      m = tail_from;
+    }
+  }
   std::size_t p = 0, t = 0, star_p = npos, star_t = 0;
   toks[m].kind = TokKind::Lit;  // past the last token: never a `*`
   while (t < n) {
@@ -177,7 +192,7 @@ std::size_t find_plain_run(const PlainRun& run, std::string_view text, std::size
 
 }  // namespace
 
-bool match_plain(std::string_view pattern, const Pattern::PlainShape& sh, std::string_view text) {
+bool match_plain(std::string_view pattern, const PlainShape& sh, std::string_view text) {
   const std::size_t n = text.size();
   if (sh.head_end == pattern.size()) return n == sh.head_len && plain_fits(pattern, 0, sh.head_end, text, 0);
   if (n < std::size_t{sh.head_len} + sh.tail_len || !plain_fits(pattern, 0, sh.head_end, text, 0) ||

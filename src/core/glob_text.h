@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "core/glob.h"
+#include "core/glob_shape.h"
 
 namespace tarnwick {
 
@@ -21,15 +21,16 @@ inline constexpr std::uint32_t kPlainRun = 64;
 // when it is not plain: it holds a `[`, a brace group (an unescaped `{` and
 // an unescaped `}` after it), or a run between two stars longer than
 // kPlainRun.
-bool plain_shape(std::string_view text, Pattern::PlainShape& shape);
+bool plain_shape(std::string_view text, PlainShape& shape);
 
 // Plain patterns: the ends are anchored, and each run between stars is taken
 // at its leftmost place, which leaves the most text for the rest. O(n + m).
-bool match_plain(std::string_view pattern, const Pattern::PlainShape& shape, std::string_view text);
+bool match_plain(std::string_view pattern, const PlainShape& shape, std::string_view text);
 
 // Short brace-free patterns against short texts skip compiling: read into
-// tokens on the stack and matched with one backtrack point (the latest `*`),
-// at most pattern x text steps, which short_enough keeps under a few
+// tokens on the stack, the tokens after the last `*` checked against the end
+// of the text, and the rest matched with one backtrack point (the latest
+// `*`), at most pattern x text steps, which short_enough keeps under a few
 // thousand.
 inline constexpr std::size_t kShortPattern = 64;
 inline constexpr std::size_t kShortWork = 4096;

@@ -3,6 +3,7 @@
 // stack-only path for short patterns, so that both read classes one way.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string_view>
 
@@ -24,6 +25,7 @@ struct ByteSet {
     }
   }
   bool contains(unsigned char b) const { return (bits[b >> 6] >> (b & 63)) & 1; }
+  auto operator<=>(const ByteSet&) const = default;
   bool operator==(const ByteSet&) const = default;
 };
 
@@ -95,6 +97,9 @@ class ClassBuilder {
     }
     return set_;
   }
+  // Ordered so that readings of a class cut by braces can be told apart.
+  auto operator<=>(const ClassBuilder&) const = default;
+  bool operator==(const ClassBuilder&) const = default;
 
  private:
   enum class Pending { None, Literal, LiteralDash };
