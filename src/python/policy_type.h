@@ -4,9 +4,26 @@
 
 #include <Python.h>
 
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "lint/lint_fold.h"
+
 namespace tarnwick::py {
 
 // The class object, created on first use. Borrowed; null on failure.
 PyObject* policy_type();
+
+// Whether `policy` is a Policy that folds the lint verbs onto the
+// severities (made without ladder, steps or drop).
+bool is_lint_policy(PyObject* policy);
+
+// What `policy.fold(current, names, qualifier=..., scopes=...)` gives, for
+// a policy that `is_lint_policy`: runs no Python code. Reorders `names` and
+// `scopes`.
+lint::Folded lint_policy_fold(PyObject* policy, lint::Severity current, std::span<std::string_view> names,
+                              std::optional<std::string_view> qualifier, std::span<std::string_view> scopes,
+                              bool notes);
 
 }  // namespace tarnwick::py

@@ -295,7 +295,13 @@ class Locator:
         if self.policy is None:
             return
         notes = self.policy.fold("warning", names, qualifier=qualifier, scopes=scopes)[2]
-        origin = self.origins[int(notes[0])] if notes else None
+        self.place(result, notes[0] if notes else None)
+
+    def place(self, result: Obj, note: str | None) -> None:
+        """Give tarnwick's suppression on a dropped result the `location` of
+        the directive whose note (its position) `note` is, the first note of
+        this locator's fold; None: the first match is an inline directive."""
+        origin = self.origins[int(note)] if note is not None else None
         if origin is None:
             return  # the first match is an inline directive
         location = origin_location(origin)
