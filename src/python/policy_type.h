@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "lint/lint_fold.h"
+#include "lint/policy.h"
 
 namespace tarnwick::py {
 
@@ -16,14 +17,16 @@ namespace tarnwick::py {
 PyObject* policy_type();
 
 // Whether `policy` is a Policy that folds the lint verbs onto the
-// severities (made without ladder, steps or drop).
+// severities and reads scopes as given (made without ladder, steps, drop
+// or root).
 bool is_lint_policy(PyObject* policy);
 
 // What `policy.fold(current, names, qualifier=..., scopes=...)` gives, for
 // a policy that `is_lint_policy`: runs no Python code. Reorders `names` and
-// `scopes`.
+// `scopes`. `dropped_by` gets the origin of the first directive that
+// drops the finding, or null when none does or that one is inline.
 lint::Folded lint_policy_fold(PyObject* policy, lint::Severity current, std::span<std::string_view> names,
                               std::optional<std::string_view> qualifier, std::span<std::string_view> scopes,
-                              bool notes);
+                              const lint::Origin*& dropped_by);
 
 }  // namespace tarnwick::py

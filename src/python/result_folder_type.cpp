@@ -1,4 +1,4 @@
-// _ResultFolder(policy, locator, qualifier, names, scope, tail): folds the
+// _ResultFolder(policy, qualifier, names, scope, tail, location): folds the
 // results of one run that `read_simple_result` reads, chunk by chunk, and
 // writes them (copied, or spliced when changed); it stops at the first
 // result that needs the general fold, which the caller then does in Python.
@@ -6,7 +6,8 @@
 // What a result's names, default level and scopes are stays in Python (the
 // `names` and `scope` callbacks, asked once per rule and per artifact
 // location and cached here), and so does what a changed result gets written
-// into it (`tail`, asked once per distinct fold outcome).
+// into it (`tail`, asked once per distinct fold outcome, and `location`, the
+// JSON of a suppression's location, asked once per directive file).
 #include "python/result_folder_type.h"
 
 #include <algorithm>
@@ -49,11 +50,12 @@ struct Named {
 };
 
 struct FolderValue {
-  Ref policy, locator, names_fn, scope_fn, tail_fn;
+  Ref policy, names_fn, scope_fn, tail_fn, location_fn;  // location_fn: null when suppressions get none
   std::string qualifier;
   std::unordered_map<std::string, Named> named;                      // by rule id and index
   std::unordered_map<std::string, std::optional<std::string>> scopes;  // by artifact location
   std::unordered_map<std::string, std::string> tails;                // by fold outcome
+  std::unordered_map<std::string, std::pair<std::string, std::string>> locations;  // by directive file
   lint::SimpleResult scratch;
   std::string joined;  // scratch of `splice`
   bool busy = false;  // a callback may call back in: refused
@@ -91,6 +93,15 @@ bool copy_str(PyObject* obj, std::string& out) {
   const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
   if (text == nullptr) return false;
   out.assign(text, static_cast<std::size_t>(size));
+  return true;
+}
+
+// Exact bytes, copied.
+bool copy_bytes(PyObject* obj, std::string& out) {
+  char* bytes = nullptr;
+  Py_ssize_t size = 0;
+  if (!PyBytes_CheckExact(obj) || PyBytes_AsStringAndSize(obj, &bytes, &size) < 0) return false;
+  out.assign(bytes, static_cast<std::size_t>(size));
   return true;
 }
 
@@ -141,33 +152,47 @@ const std::optional<std::string>* scope_of(FolderValue& v, const lint::ArtifactR
   return &v.scopes.emplace(std::move(key), std::move(scope)).first->second;
 }
 
-// The members that a changed result gets: tail(level, new, dropped, notes, origin) -> bytes.
-const std::string* tail_of(FolderValue& v, std::uint8_t level, const lint::Folded& folded,
-                           std::optional<std::string_view> origin) {
+// The members that a changed result gets: tail(level, new, dropped, notes) -> bytes.
+const std::string* tail_of(FolderValue& v, std::uint8_t level, const lint::Folded& folded) {
   std::string key;
   key += static_cast<char>('0' + level);
   key += static_cast<char>('0' + static_cast<int>(folded.severity));
   key += folded.dropped ? 'd' : 'k';
-  key += origin ? 'o' : '-';
-  put(key, origin.value_or(""));
   for (std::string_view note : folded.notes) put(key, note);
   if (auto found = v.tails.find(key); found != v.tails.end()) return &found->second;
   if (v.tails.size() >= kMaxTails) v.tails.clear();
   Ref level_text(new_str(kLevels[level]));
   Ref severity(level_text ? severity_str(folded.severity) : nullptr);
   Ref notes(severity ? new_str_list(folded.notes) : nullptr);
-  Ref where(notes ? new_str_or_none(origin) : nullptr);
-  Ref got(where ? PyObject_CallFunctionObjArgs(v.tail_fn.get(), level_text.get(), severity.get(),
-                                               folded.dropped ? Py_True : Py_False, notes.get(), where.get(),
-                                               nullptr)
+  Ref got(notes ? PyObject_CallFunctionObjArgs(v.tail_fn.get(), level_text.get(), severity.get(),
+                                               folded.dropped ? Py_True : Py_False, notes.get(), nullptr)
                 : nullptr);
   if (!got) return nullptr;
-  char* bytes = nullptr;
-  Py_ssize_t size = 0;
-  if (!PyBytes_CheckExact(got.get()) || PyBytes_AsStringAndSize(got.get(), &bytes, &size) < 0) {
-    return wrong_return("tail"), nullptr;
+  std::string tail;
+  if (!copy_bytes(got.get(), tail)) return wrong_return("tail"), nullptr;
+  return &v.tails.emplace(std::move(key), std::move(tail)).first->second;
+}
+
+// The `location` of a suppression written by the directive at `origin`:
+// location(file) -> (the JSON before its line number, the JSON after it).
+bool append_location(FolderValue& v, const lint::Origin& origin, std::string& out) {
+  auto found = v.locations.find(origin.file);
+  if (found == v.locations.end()) {
+    Ref file(new_str(origin.file));
+    Ref got(file ? PyObject_CallFunctionObjArgs(v.location_fn.get(), file.get(), nullptr) : nullptr);
+    if (!got) return false;
+    std::pair<std::string, std::string> parts;
+    if (!PyTuple_CheckExact(got.get()) || PyTuple_Size(got.get()) != 2 ||
+        !copy_bytes(PyTuple_GetItem(got.get(), 0), parts.first) ||
+        !copy_bytes(PyTuple_GetItem(got.get(), 1), parts.second)) {
+      return wrong_return("location");
+    }
+    found = v.locations.emplace(origin.file, std::move(parts)).first;
   }
-  return &v.tails.emplace(std::move(key), std::string(bytes, static_cast<std::size_t>(size))).first->second;
+  out += found->second.first;
+  out += std::to_string(origin.line);
+  out += found->second.second;
+  return true;
 }
 
 // One element of the chunk's list: (index, start, end, plain), read afresh each time.
@@ -239,9 +264,9 @@ Outcome fold_one(FolderValue& v, std::string_view text, unsigned keeping, Counts
     if (*scope && std::find(scopes.begin(), scopes.end(), **scope) == scopes.end()) scopes.push_back(**scope);
   }
   std::vector<std::string_view> names(named->names.begin(), named->names.end());
-  std::vector<std::string_view> located_names = names, located_scopes = scopes;  // the fold reorders them
   const auto severity = static_cast<Severity>(level);
-  const lint::Folded folded = lint_policy_fold(v.policy.get(), severity, names, v.qualifier, scopes, true);
+  const lint::Origin* dropped_by = nullptr;
+  const lint::Folded folded = lint_policy_fold(v.policy.get(), severity, names, v.qualifier, scopes, dropped_by);
   const bool changed = folded.severity != severity || folded.dropped || !folded.notes.empty();
   if (!folded.dropped && (keeping >> static_cast<unsigned>(folded.severity) & 1u)) return Outcome::kStop;
   if (changed && r.has_properties) return Outcome::kStop;  // its properties get merged: Python does it
@@ -250,53 +275,52 @@ Outcome fold_one(FolderValue& v, std::string_view text, unsigned keeping, Counts
     return Outcome::kCopied;
   }
   if (!compact_members(text, r.kept, v.joined, spliced)) return Outcome::kStop;
-  std::optional<std::string_view> origin;
-  std::optional<lint::Folded> located;
-  if (folded.dropped && v.locator) {
-    located = lint_policy_fold(v.locator.get(), Severity::Warning, located_names, v.qualifier, located_scopes, true);
-    if (!located->notes.empty()) origin = located->notes.front();
-  }
-  const std::string* tail = tail_of(v, level, folded, origin);
+  const std::string* tail = tail_of(v, level, folded);
   if (tail == nullptr) return Outcome::kFailed;
-  spliced += *tail;
+  if (folded.dropped && v.location_fn && dropped_by != nullptr) {
+    // The suppression tarnwick adds is the tail's last member, its location that entry's last.
+    if (!tail->ends_with("}]")) return Outcome::kStop;
+    spliced.append(*tail, 0, tail->size() - 2);
+    spliced += R"(,"location":)";
+    if (!append_location(v, *dropped_by, spliced)) return Outcome::kFailed;
+    spliced += "}]";
+  } else {
+    spliced += *tail;
+  }
   spliced += '}';
-  if (!folded.dropped) ++counts.remaining[static_cast<std::size_t>(folded.severity)];
   if (folded.dropped) {
     ++counts.dropped;
-  } else if (folded.severity < severity) {
-    ++counts.up;
-  } else if (folded.severity > severity) {
-    ++counts.down;
   } else {
-    ++counts.annotated;
+    ++counts.remaining[static_cast<std::size_t>(folded.severity)];
+    ++(folded.severity < severity ? counts.up : folded.severity > severity ? counts.down : counts.annotated);
   }
   return Outcome::kSpliced;
 }
 
-Signature kNew{"_ResultFolder", {"policy", "locator", "qualifier", "names", "scope", "tail"}};
+Signature kNew{"_ResultFolder", {"policy", "qualifier", "names", "scope", "tail", "location"}};
 
 PyObject* folder_new(PyObject* type, Call& call) {
   PyObject* policy = call.object(0);
-  PyObject* locator = call.object(1);
   std::string_view qualifier;
-  if (!call.text(2, qualifier)) return nullptr;
-  if (!is_lint_policy(policy) || (locator != Py_None && !is_lint_policy(locator))) {
-    PyErr_SetString(PyExc_ValueError, "_ResultFolder: policy and locator must be lint policies");
+  if (!call.text(1, qualifier)) return nullptr;
+  if (!is_lint_policy(policy)) {
+    PyErr_SetString(PyExc_ValueError, "_ResultFolder: the policy must fold the lint verbs, without root");
     return nullptr;
   }
-  for (std::size_t i = 3; i < 6; ++i) {
-    if (!PyCallable_Check(call.object(i))) {
+  PyObject* location = call.object(5);
+  for (std::size_t i = 2; i < 6; ++i) {
+    if (!PyCallable_Check(call.object(i)) && !(i == 5 && location == Py_None)) {
       call.wrong_type(i, "callable", call.object(i));
       return nullptr;
     }
   }
   FolderValue value;
   value.policy = Ref::borrow(policy);
-  value.locator = locator == Py_None ? Ref() : Ref::borrow(locator);
   value.qualifier = std::string(qualifier);
-  value.names_fn = Ref::borrow(call.object(3));
-  value.scope_fn = Ref::borrow(call.object(4));
-  value.tail_fn = Ref::borrow(call.object(5));
+  value.names_fn = Ref::borrow(call.object(2));
+  value.scope_fn = Ref::borrow(call.object(3));
+  value.tail_fn = Ref::borrow(call.object(4));
+  value.location_fn = location == Py_None ? Ref() : Ref::borrow(location);
   return new_boxed<FolderValue>(type, std::move(value));
 }
 
@@ -382,7 +406,7 @@ PyMethodDef kMethods[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_doc, const_cast<char*>("_ResultFolder(policy, locator, qualifier, names, scope, tail)\n--\n\n"
+    {Py_tp_doc, const_cast<char*>("_ResultFolder(policy, qualifier, names, scope, tail, location)\n--\n\n"
                                   "The fold of a run's results of the common shape (private: the SARIF "
                                   "reader's).")},
     {Py_tp_new, reinterpret_cast<void*>(new_entry<kNew, folder_new>)},

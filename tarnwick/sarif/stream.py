@@ -34,6 +34,7 @@ from tarnwick.sarif.fold import (
     fold_log,
     fold_result,
     mark,
+    origin_location,
     read_result,
     reindex,
 )
@@ -264,6 +265,25 @@ def parse_result(raw: bytes, plain: bool) -> Any:
     return json.loads(raw) if plain else loads(raw)
 
 
+def _tail(level: str, new: str, dropped: bool, notes: list[str]) -> bytes:
+    """The members that `mark` writes into a result without properties or
+    suppressions, as JSON members (for `_ResultFolder`)."""
+    stub: dict[str, Any] = {}
+    mark(stub, level, (new, dropped, notes))
+    return _dump(stub)[1:-1]
+
+
+_LINE = b'"startLine":0'
+
+
+def _location(file: str) -> tuple[bytes, bytes]:
+    """The JSON of `origin_location((file, line))` before and after the line
+    number (for `_ResultFolder`)."""
+    text = _dump(origin_location((file, 0)))
+    cut = text.rindex(_LINE) + len(_LINE) - 1  # in a string every quote is escaped: the last is the member
+    return text[:cut], text[cut + 1 :]
+
+
 class Kept:
     """Old index -> new index of the results of a run that stay, from one byte
     per result; the mapping `reindex` asks for."""
@@ -395,18 +415,17 @@ class RunFold:
     def folder(self) -> _ResultFolder | None:
         """The fold of the results of the common shape without building them
         (see `_write_simple`), or None where only the general fold serves (a
-        baseline check, or a policy of other verbs)."""
+        baseline check, or a policy of other verbs or with a root)."""
         if self.steps.baseline is not None:
             return None
-        locator = self.steps.locator
         try:
             return _ResultFolder(
                 self.policy,
-                None if locator is None else locator.policy,
                 self.targets.qualifier,
                 self._names,
                 self._scope,
-                self._tail,
+                _tail,
+                None if self.steps.locator is None else _location,
             )
         except ValueError:
             return None
@@ -424,15 +443,6 @@ class RunFold:
         """The scope of an artifact location that gives these members."""
         given = (("uri", uri), ("uriBaseId", uri_base_id), ("index", index))
         return self.targets.scopes._scope({key: value for key, value in given if value is not None})
-
-    def _tail(self, level: str, new: str, dropped: bool, notes: list[str], origin: str | None) -> bytes:
-        """The members that `mark` (and `Locator.place`) write into a result
-        without properties or suppressions, as JSON members."""
-        stub: dict[str, Any] = {}
-        mark(stub, level, (new, dropped, notes))
-        if dropped and self.steps.locator is not None:
-            self.steps.locator.place(stub, origin)
-        return _dump(stub)[1:-1]
 
     def keeping(self) -> int:
         """Bit i set: a result that remains at the i-th severity is kept for the summary."""
