@@ -276,6 +276,56 @@ def test_results_of_the_common_shape_fold_as_any_other(data, sourced, shown):
         assert list(s.remaining) == firsts
 
 
+ONE = b'[{"ruleId":"R1","level":"warning","locations":[{"physicalLocation":{"artifactLocation":{"uri":"a.py"}}}]}]'
+
+
+def result_folder(policy=None, **callbacks):
+    given = {"names": lambda rid, index: ((rid,), "warning"), "scope": lambda uri, base, index: (uri,),
+             "tail": lambda *fold: b'"level":"error"', "location": None, **callbacks}
+    return tw._ResultFolder(policy or Policy([parse("escalate:R1")]), "t", **given)
+
+
+def test_result_folder_writes_what_its_callbacks_give():
+    assert result_folder().fold(ONE, [(0, 1, len(ONE) - 1, True)], 0, 0) == (
+        1, ONE[1:-1].replace(b'"level":"warning",', b"")[:-1] + b',"level":"error"}', (0, 1, 0, 0, 1, 0, 0))
+
+
+def _reenter(holder):
+    holder[0].fold(ONE, [(0, 1, len(ONE) - 1, True)], 0, 0)
+
+
+@pytest.mark.parametrize(("make", "error", "phrase"), [
+    (lambda h: result_folder(names=lambda rid, index: [rid]), TypeError, "names callback"),
+    (lambda h: result_folder(names=lambda rid, index: ((rid,), "loud")), TypeError, "names callback"),
+    (lambda h: result_folder(names=lambda rid, index: ((1,), "note")), TypeError, "names callback"),
+    (lambda h: result_folder(scope=lambda *a: ("a", "b")), TypeError, "scope callback"),
+    (lambda h: result_folder(scope=lambda *a: ("\ud800",)), UnicodeEncodeError, "surrogate"),
+    (lambda h: result_folder(tail=lambda *a: "text"), TypeError, "tail callback"),
+    (lambda h: result_folder(names=lambda rid, index: 1 / 0), ZeroDivisionError, "division"),
+    (lambda h: result_folder(names=lambda rid, index: _reenter(h)), RuntimeError, "already in use"),
+])
+def test_result_folder_refuses_what_its_callbacks_get_wrong(make, error, phrase):
+    holder = []
+    holder.append(make(holder))
+    with pytest.raises(error, match=phrase):
+        holder[0].fold(ONE, [(0, 1, len(ONE) - 1, True)], 0, 0)
+    assert holder[0].fold(ONE, [], 0, 0) == (0, b"", (0,) * 7)  # usable again
+
+
+@pytest.mark.parametrize(("call", "error", "phrase"), [
+    (lambda: result_folder(Policy([parse("note:R1")], root="/r")), ValueError, "without root"),
+    (lambda: result_folder(Policy([parse("note:R1")], drop={"note"})), ValueError, "lint verbs"),
+    (lambda: result_folder(names=None), TypeError, "callable"),
+    (lambda: result_folder().fold(ONE, [(0, 5, 2, True)], 0, 0), ValueError, "out of bounds"),
+    (lambda: result_folder().fold(ONE, [(0, 1, 999, True)], 0, 0), ValueError, "out of bounds"),
+    (lambda: result_folder().fold(ONE, [(0, 1, 2)], 0, 0), TypeError, "not \\(index"),
+    (lambda: result_folder().fold(ONE.decode(), [], 0, 0), TypeError, "bytes"),
+])
+def test_result_folder_refuses_bad_arguments(call, error, phrase):
+    with pytest.raises(error, match=phrase):
+        call()
+
+
 @settings(max_examples=30, deadline=None)
 @given(streamed_logs(), streamed_logs(), st.lists(DIRECTIVES, max_size=4), st.booleans())
 def test_several_logs_stream_as_one(first, second, directives, remove):
