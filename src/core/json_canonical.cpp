@@ -19,16 +19,13 @@ bool repeats(std::vector<std::string_view>::iterator begin, std::vector<std::str
   return std::adjacent_find(begin, end) != end;
 }
 
-struct Open {
-  bool object;
-  std::size_t first_key;  // in the list of keys of the open objects
-};
-
 }  // namespace
 
-bool append_canonical(std::string_view text, std::string& out) {
-  std::vector<Open> open;
-  std::vector<std::string_view> keys;
+bool append_canonical(std::string_view text, std::string& out, CanonicalScratch& scratch) {
+  std::vector<CanonicalScratch::Open>& open = scratch.open;
+  std::vector<std::string_view>& keys = scratch.keys;
+  open.clear();
+  keys.clear();
   bool expect_key = false;
   std::size_t p = 0;
   while (p < text.size()) {

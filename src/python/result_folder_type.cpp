@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,21 +57,31 @@ struct FolderValue {
   std::unordered_map<std::string, std::optional<std::string>> scopes;  // by artifact location
   std::unordered_map<std::string, std::string> tails;                // by fold outcome
   std::unordered_map<std::string, std::pair<std::string, std::string>> locations;  // by directive file
+  // Room reused from one result to the next.
   lint::SimpleResult scratch;
-  std::string joined;  // scratch of `splice`
+  std::string key, joined;
+  json::CanonicalScratch canonical;
+  std::vector<std::string_view> name_views, scope_views;
   bool busy = false;  // a callback may call back in: refused
 };
 
 FolderValue& value_of(PyObject* self) { return reinterpret_cast<Boxed<FolderValue>*>(self)->value; }
 
 // Keys: each part with its length in front, so that no two differ only in where parts end.
-void put(std::string& key, std::string_view part) {
-  key += std::to_string(part.size());
-  key += ':';
-  key += part;
-}
 void put(std::string& key, const std::optional<std::int64_t>& number) {
-  key += number ? std::to_string(*number) + ';' : std::string("-;");
+  if (number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, *number).ptr;
+    key.append(digits, end);
+  } else {
+    key += '-';
+  }
+  key += ';';
+}
+
+void put(std::string& key, std::string_view part) {
+  put(key, std::optional<std::int64_t>(static_cast<std::int64_t>(part.size())));
+  key += part;
 }
 
 PyObject* new_index(const std::optional<std::int64_t>& index) {
@@ -107,7 +118,8 @@ bool copy_bytes(PyObject* obj, std::string& out) {
 
 // The rule's names and default level: names(rule_id, rule_index) -> (names, level).
 const Named* named_of(FolderValue& v, const lint::SimpleResult& r) {
-  std::string key;
+  std::string& key = v.key;
+  key.clear();
   put(key, r.rule_id);
   put(key, r.rule_index);
   if (auto found = v.named.find(key); found != v.named.end()) return &found->second;
@@ -127,12 +139,13 @@ const Named* named_of(FolderValue& v, const lint::SimpleResult& r) {
   }
   if (!ok) return wrong_return("names"), nullptr;
   named.default_level = *level_index(level);
-  return &v.named.emplace(std::move(key), std::move(named)).first->second;
+  return &v.named.emplace(key, std::move(named)).first->second;
 }
 
 // The scope of an artifact location: scope(uri, uri_base_id, index) -> () or (scope,).
 const std::optional<std::string>* scope_of(FolderValue& v, const lint::ArtifactRef& a) {
-  std::string key;
+  std::string& key = v.key;
+  key.clear();
   key += a.uri ? 'u' : '-';
   put(key, a.uri.value_or(""));
   key += a.uri_base_id ? 'b' : '-';
@@ -149,12 +162,13 @@ const std::optional<std::string>* scope_of(FolderValue& v, const lint::ArtifactR
   const Py_ssize_t size = PyTuple_CheckExact(got.get()) ? PyTuple_Size(got.get()) : -1;
   const bool ok = size == 0 || (size == 1 && copy_str(PyTuple_GetItem(got.get(), 0), scope.emplace()));
   if (!ok) return wrong_return("scope"), nullptr;
-  return &v.scopes.emplace(std::move(key), std::move(scope)).first->second;
+  return &v.scopes.emplace(key, std::move(scope)).first->second;
 }
 
 // The members that a changed result gets: tail(level, new, dropped, notes) -> bytes.
 const std::string* tail_of(FolderValue& v, std::uint8_t level, const lint::Folded& folded) {
-  std::string key;
+  std::string& key = v.key;
+  key.clear();
   key += static_cast<char>('0' + level);
   key += static_cast<char>('0' + static_cast<int>(folded.severity));
   key += folded.dropped ? 'd' : 'k';
@@ -170,7 +184,7 @@ const std::string* tail_of(FolderValue& v, std::uint8_t level, const lint::Folde
   if (!got) return nullptr;
   std::string tail;
   if (!copy_bytes(got.get(), tail)) return wrong_return("tail"), nullptr;
-  return &v.tails.emplace(std::move(key), std::move(tail)).first->second;
+  return &v.tails.emplace(key, std::move(tail)).first->second;
 }
 
 // The `location` of a suppression written by the directive at `origin`:
@@ -221,8 +235,9 @@ bool element_at(PyObject* elements, Py_ssize_t k, std::size_t size, std::size_t&
 // when a round trip through `json` would write them otherwise (the general
 // fold then writes the result, so that folding its output again gives the
 // same bytes).
-bool compact_members(std::string_view text, const std::vector<lint::ByteSpan>& kept, std::string& joined,
+bool compact_members(std::string_view text, const std::vector<lint::ByteSpan>& kept, FolderValue& v,
                      std::string& out) {
+  std::string& joined = v.joined;
   joined.assign(1, '{');
   for (const lint::ByteSpan& member : kept) {
     if (joined.size() > 1) joined += ',';
@@ -230,7 +245,7 @@ bool compact_members(std::string_view text, const std::vector<lint::ByteSpan>& k
   }
   joined += '}';
   out.clear();
-  if (!json::append_canonical(joined, out)) return false;
+  if (!json::append_canonical(joined, out, v.canonical)) return false;
   out.back() = ',';
   if (out.size() == 2) out.pop_back();  // no members: "{"
   return true;
@@ -256,14 +271,16 @@ Outcome fold_one(FolderValue& v, std::string_view text, unsigned keeping, Counts
     level = kNone;
   }
   if (level == kNone) return Outcome::kCopied;
-  std::vector<std::string_view> scopes;
+  std::vector<std::string_view>& scopes = v.scope_views;
+  scopes.clear();
   for (const auto& location : r.locations) {
     if (!location) continue;
     const std::optional<std::string>* scope = scope_of(v, *location);
     if (scope == nullptr) return Outcome::kFailed;
     if (*scope && std::find(scopes.begin(), scopes.end(), **scope) == scopes.end()) scopes.push_back(**scope);
   }
-  std::vector<std::string_view> names(named->names.begin(), named->names.end());
+  std::vector<std::string_view>& names = v.name_views;
+  names.assign(named->names.begin(), named->names.end());
   const auto severity = static_cast<Severity>(level);
   const lint::Origin* dropped_by = nullptr;
   const lint::Folded folded = lint_policy_fold(v.policy.get(), severity, names, v.qualifier, scopes, dropped_by);
@@ -274,7 +291,7 @@ Outcome fold_one(FolderValue& v, std::string_view text, unsigned keeping, Counts
     if (!folded.dropped) ++counts.remaining[static_cast<std::size_t>(folded.severity)];
     return Outcome::kCopied;
   }
-  if (!compact_members(text, r.kept, v.joined, spliced)) return Outcome::kStop;
+  if (!compact_members(text, r.kept, v, spliced)) return Outcome::kStop;
   const std::string* tail = tail_of(v, level, folded);
   if (tail == nullptr) return Outcome::kFailed;
   if (folded.dropped && v.location_fn && dropped_by != nullptr) {
