@@ -21,6 +21,7 @@ import json
 from collections import Counter
 from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
+from functools import cached_property
 from typing import Any, BinaryIO
 
 from tarnwick._tarnwick import Policy, _JsonScanner, _ResultFolder
@@ -214,12 +215,16 @@ def run_view(f: BinaryIO, run: RunFrame) -> dict[str, Any]:
 @dataclass
 class Chunk:
     """Bytes of a results array holding whole results: `elements` are
-    (index, start, end, plain) with offsets into `data`; `text` is `data` as
-    a str when it is ASCII (so that offsets are the same in both)."""
+    (index, start, end, plain) with offsets into `data`."""
 
     data: bytes
-    text: str | None
     elements: list[tuple[int, int, int, bool]]
+
+    @cached_property
+    def text(self) -> str | None:
+        """`data` as a str when it is ASCII (so that offsets are the same in
+        both); made when first asked for, as `_ResultFolder` needs none."""
+        return self.data.decode("ascii") if self.data.isascii() else None
 
 
 def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
@@ -250,7 +255,7 @@ def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
             continue
         cut = elements[-1][2]
         whole = data[:cut]
-        yield Chunk(whole, whole.decode("ascii") if whole.isascii() else None, elements)
+        yield Chunk(whole, elements)
         data, base = data[cut:], base + cut
 
 
