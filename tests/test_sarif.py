@@ -290,6 +290,17 @@ def test_result_folder_writes_what_its_callbacks_give():
         1, ONE[1:-1].replace(b'"level":"warning",', b"")[:-1] + b',"level":"error"}', (0, 1, 0, 0, 1, 0, 0))
 
 
+def test_result_folder_keeps_no_references():
+    names = lambda rid, index: ((rid,), "warning")  # noqa: E731
+    folder, elements = result_folder(names=names), [(0, 1, len(ONE) - 1, True)]
+    before = [sys.getrefcount(ONE), sys.getrefcount(elements), sys.getrefcount(names)]
+    for _ in range(1000):
+        folder.fold(ONE, elements, 0, 0)
+    assert [sys.getrefcount(ONE), sys.getrefcount(elements), sys.getrefcount(names)] == before
+    del folder
+    assert sys.getrefcount(names) == before[2] - 1
+
+
 def _reenter(holder):
     holder[0].fold(ONE, [(0, 1, len(ONE) - 1, True)], 0, 0)
 
