@@ -219,7 +219,7 @@ RESULT_TEXTS = st.tuples(
     st.sampled_from(['"ruleId":"R1"', '"ruleId":"R2"', '"ruleId":"S2"'] * 3 + [r'"ruleId":"R\u0032"']),
     members('"ruleIndex":0', '"ruleIndex":1', odd=['"ruleIndex":1.0', '"ruleIndex":7', '"ruleIndex":-1', '"ruleIndex":null']),
     members('"level":"error"', '"level":"warning"', '"level":"note"', '"level":"none"', odd=['"level":null']),
-    members('"kind":"fail"', '"kind":"pass"', odd=[r'"kin\u0064":"pass"']),
+    members('"kind":"fail"', '"kind":"pass"', '"kind":"review"', odd=[r'"kin\u0064":"pass"']),
     members(odd=['"rule":{"id":"R2"}', '"rule":{"index":1}', '"suppressions":[{"kind":"inSource"}]',
                  '"suppressions":[{"kind":"external","properties":{"tarnwick":true}}]']),
     members('"properties":{"k":1}', '"message":{"text":"m"}', '"x":{"y":[1,{"z":true}]}',
@@ -274,6 +274,19 @@ def test_results_of_the_common_shape_fold_as_any_other(data, sourced, shown):
     for s, w in zip(streamed.runs, whole.runs, strict=True):
         firsts = [pair for k, pair in enumerate(w.remaining) if [p[0] for p in w.remaining][:k].count(pair[0]) < shown]
         assert list(s.remaining) == firsts
+
+
+@pytest.mark.parametrize("member", ['"x":-0', '"x":15', '"x":1.5e1', '"x":"a\\nb"', '"x":"\\u00e9"', '"x":{"t":1,"t":2}',
+                                    '"x":{ "t" : [1, 2] }', '"kind":"review"', '"kind":"fail"', '"properties":{"k":1}'])
+def test_a_result_with_member_folds_as_loaded_and_again_to_the_same_bytes(member):
+    data = ('{"version":"2.1.0","runs":[{"tool":{"driver":{"name":"t"}},"results":[{"ruleId":"R1",%s}]}]}'
+            % member).encode()
+    log, out, again = sarif.load_log(data), [], []
+    sarif.fold_log(log, Policy([parse("escalate:R1")]), roots=[])
+    with mock.patch.object(stream, "SHOWN", 0):
+        fold_stream(io.BytesIO(data), Policy([parse("escalate:R1")]), roots=[], write=out.append)
+        fold_stream(io.BytesIO(b"".join(out)), Policy([parse("escalate:R1")]), roots=[], write=again.append)
+    assert sarif.load_log(b"".join(out)) == log and again == out
 
 
 ONE = b'[{"ruleId":"R1","level":"warning","locations":[{"physicalLocation":{"artifactLocation":{"uri":"a.py"}}}]}]'
