@@ -4,7 +4,7 @@ A single ``str`` is a ``Sequence[str]`` to a type checker, but the module
 refuses it at run time wherever a list of texts is expected (``TypeError``).
 """
 
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import SupportsIndex, final
 
 _Origin = tuple[str, int] | None  # (file, line) of a directive read from @file or @-; None inline
@@ -143,3 +143,20 @@ class _JsonScanner:
     def __new__(cls, report_depth: int) -> _JsonScanner: ...
     def feed(self, data: bytes, /) -> list[tuple[int, int, int, int, int, int, int, bool]]: ...
     def finish(self, /) -> list[tuple[int, int, int, int, int, int, int, bool]]: ...
+
+@final
+class _ResultFolder:
+    """Private: the SARIF reader's fold of results of the common shape, without building them."""
+
+    def __new__(
+        cls,
+        policy: Policy,
+        qualifier: str,
+        names: Callable[[str, int | None], tuple[tuple[str, ...], str]],
+        scope: Callable[[str | None, str | None, int | None], tuple[str, ...]],
+        tail: Callable[[str, str, bool, list[str]], bytes],
+        location: Callable[[str], tuple[bytes, bytes]] | None,
+    ) -> _ResultFolder: ...
+    def fold(
+        self, data: bytes, elements: list[tuple[int, int, int, bool]], start: int, keeping: int
+    ) -> tuple[int, bytes, tuple[int, int, int, int, int, int, int]]: ...

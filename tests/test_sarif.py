@@ -4,11 +4,13 @@ import copy
 import importlib.util
 import io
 import json
+import re
 import shutil
 import subprocess
 import sys
 from collections import Counter
 from pathlib import Path
+from unittest import mock
 
 import pytest
 from hypothesis import given, settings
@@ -20,6 +22,7 @@ from tarnwick import Policy, lint_fold, parse, sarif
 from tarnwick import _tarnwick as tw
 from tarnwick.sarif.baseline import BaselineCheck, Matcher, entries_of, identified, read_baseline, write_baseline
 from tarnwick.sarif.identity import Identities
+from tarnwick.sarif import stream
 from tarnwick.sarif.stream import fold_stream
 
 DATA = Path(__file__).parent / "data"
@@ -199,6 +202,152 @@ def test_streaming_folds_as_loading_the_whole_log(data, directives, remove, base
     assert [(t.read, t.dropped, t.up, t.down, t.annotated, t.remaining.counts) for t in streamed.runs] == fields
     for fail_on in ("error", "warning", "note"):
         assert sarif.gate(streamed.severities, fail_on) == sarif.gate(whole.severities, fail_on)
+
+
+def members(*choices, odd=()):
+    """A result member as written: absent ("") or one of `choices`, or rarely one of `odd` (each as JSON text)."""
+    return st.sampled_from(["", *choices] * 8 * len(odd) + list(odd) if odd else ["", *choices])
+
+
+LOCATION = st.tuples(
+    st.lists(members('"uri":"src/a.py"', '"uri":"a.py"', '"uriBaseId":"SRC"', '"index":1', '"index":0',
+                     '"uri":"file:///root/lib/c.py"', odd=[r'"uri":"src\/a.py"', '"uri":7']), max_size=3),
+    members(odd=["{}", '{"physicalLocation":{}}', '{"physicalLocation":null}', "3"]),
+).map(lambda p: p[1] or '{"physicalLocation":{"region":{"startLine":3},"artifactLocation":{%s}}}'
+      % ",".join(m for m in p[0] if m))
+RESULT_TEXTS = st.tuples(
+    st.sampled_from(['"ruleId":"R1"', '"ruleId":"R2"', '"ruleId":"S2"'] * 3 + [r'"ruleId":"R\u0032"']),
+    members('"ruleIndex":0', '"ruleIndex":1', odd=['"ruleIndex":1.0', '"ruleIndex":7', '"ruleIndex":-1', '"ruleIndex":null']),
+    members('"level":"error"', '"level":"warning"', '"level":"note"', '"level":"none"', odd=['"level":null']),
+    members('"kind":"fail"', '"kind":"pass"', '"kind":"review"', odd=[r'"kin\u0064":"pass"']),
+    members(odd=['"rule":{"id":"R2"}', '"rule":{"index":1}', '"suppressions":[{"kind":"inSource"}]',
+                 '"suppressions":[{"kind":"external","properties":{"tarnwick":true}}]']),
+    members('"properties":{"k":1}', '"message":{"text":"m"}', '"x":{"y":[1,{"z":true}]}',
+            odd=['"properties":{"tarnwick":{"originalLevel":"error","notes":["n1"]}}', '"properties":[]',
+                 '"message":{"text":"a\\nb"}', '"message":{"text":"m","text":"n"}', '"rank": 1.5', '"rank":-0',
+                 '"message":{ "text" : "spaced" }']),
+    st.lists(LOCATION, max_size=3).map(lambda ls: '"locations":[' + ",".join(ls) + "]"),
+).flatmap(lambda ms: st.permutations([m for m in ms if m])).flatmap(
+    lambda ms: st.lists(st.sampled_from(ms), max_size=1).map(lambda more: ms + more) if ms else st.just(ms)
+).map(lambda ms: "{" + ",".join(ms) + "}")
+
+
+@st.composite
+def quirky_logs(draw):
+    """Logs whose results mix the common shape with everything around it, as JSON text."""
+    runs = []
+    for name in draw(st.lists(st.sampled_from(["t", "u"]), min_size=1, max_size=2)):
+        tool = make_log((name, []))["runs"][0]["tool"]
+        tool["driver"]["rules"][1]["defaultConfiguration"] = {"level": draw(st.sampled_from(["error", "note"]))}
+        run = json.dumps({"tool": tool, "artifacts": [{"location": {"uri": "lib/c.py"}}, {"location": {"uri": "src/b.py"}}],
+                          "originalUriBaseIds": {"SRC": {"uri": "file:///root/src/"}}})
+        results = ",".join(draw(st.lists(RESULT_TEXTS, min_size=1, max_size=12)))
+        runs.append(run[:-1] + ',"results":[' + results + "]}")
+    return ('{"version":"2.1.0","runs":[' + ",".join(runs) + "]}").encode()
+
+
+ORIGINS = st.sampled_from([None, ("/pol/a.txt", 2), ("pol/b c%.txt", 10), ("/pol/a.txt", 7)])
+
+
+@settings(max_examples=200, deadline=None)
+@given(quirky_logs(), st.lists(st.tuples(DIRECTIVES, ORIGINS), min_size=2, max_size=8), st.integers(0, 2))
+def test_results_of_the_common_shape_fold_as_any_other(data, sourced, shown):
+    # The fast path (results read and folded without building them) against folding the loaded log:
+    # equal output as JSON, tallies, summary and used directives; folding the output again keeps its bytes.
+    try:
+        log = sarif.load_log(data)
+        whole = sarif.fold_log(log, Policy(sourced), roots=["/root"])
+    except sarif.SarifError as exc:
+        with pytest.raises(sarif.SarifError, match=re.escape(str(exc))):
+            fold_stream(io.BytesIO(data), Policy(sourced), roots=["/root"], write=[].append)
+        return
+    out = []
+    with mock.patch.object(stream, "SHOWN", shown):
+        streamed = fold_stream(io.BytesIO(data), Policy(sourced), roots=["/root"], write=out.append)
+        again = []
+        fold_stream(io.BytesIO(b"".join(out)), Policy(sourced), roots=["/root"], write=again.append)
+    assert sarif.load_log(b"".join(out)) == sarif.load_log(sarif.dump_log(log))
+    assert again == out
+    assert [str(d) for d, _ in streamed.policy.unused()] == [str(d) for d, _ in whole.policy.unused()]
+    fields = [(t.read, t.dropped, t.up, t.down, t.annotated, t.remaining.counts) for t in whole.runs]
+    assert [(t.read, t.dropped, t.up, t.down, t.annotated, t.remaining.counts) for t in streamed.runs] == fields
+    for s, w in zip(streamed.runs, whole.runs, strict=True):
+        firsts = [pair for k, pair in enumerate(w.remaining) if [p[0] for p in w.remaining][:k].count(pair[0]) < shown]
+        assert list(s.remaining) == firsts
+
+
+@pytest.mark.parametrize("member", ['"x":-0', '"x":15', '"x":1.5e1', '"x":"a\\nb"', '"x":"\\u00e9"', '"x":{"t":1,"t":2}',
+                                    '"x":{ "t" : [1, 2] }', '"kind":"review"', '"kind":"fail"', '"properties":{"k":1}'])
+def test_a_result_with_member_folds_as_loaded_and_again_to_the_same_bytes(member):
+    data = ('{"version":"2.1.0","runs":[{"tool":{"driver":{"name":"t"}},"results":[{"ruleId":"R1",%s}]}]}'
+            % member).encode()
+    log, out, again = sarif.load_log(data), [], []
+    sarif.fold_log(log, Policy([parse("escalate:R1")]), roots=[])
+    with mock.patch.object(stream, "SHOWN", 0):
+        fold_stream(io.BytesIO(data), Policy([parse("escalate:R1")]), roots=[], write=out.append)
+        fold_stream(io.BytesIO(b"".join(out)), Policy([parse("escalate:R1")]), roots=[], write=again.append)
+    assert sarif.load_log(b"".join(out)) == log and again == out
+
+
+ONE = b'[{"ruleId":"R1","level":"warning","locations":[{"physicalLocation":{"artifactLocation":{"uri":"a.py"}}}]}]'
+
+
+def result_folder(policy=None, **callbacks):
+    given = {"names": lambda rid, index: ((rid,), "warning"), "scope": lambda uri, base, index: (uri,),
+             "tail": lambda *fold: b'"level":"error"', "location": None, **callbacks}
+    return tw._ResultFolder(policy or Policy([parse("escalate:R1")]), "t", **given)
+
+
+def test_result_folder_writes_what_its_callbacks_give():
+    assert result_folder().fold(ONE, [(0, 1, len(ONE) - 1, True)], 0, 0) == (
+        1, ONE[1:-1].replace(b'"level":"warning",', b"")[:-1] + b',"level":"error"}', (0, 1, 0, 0, 1, 0, 0))
+
+
+def test_result_folder_keeps_no_references():
+    names = lambda rid, index: ((rid,), "warning")  # noqa: E731
+    folder, elements = result_folder(names=names), [(0, 1, len(ONE) - 1, True)]
+    before = [sys.getrefcount(ONE), sys.getrefcount(elements), sys.getrefcount(names)]
+    for _ in range(1000):
+        folder.fold(ONE, elements, 0, 0)
+    assert [sys.getrefcount(ONE), sys.getrefcount(elements), sys.getrefcount(names)] == before
+    del folder
+    assert sys.getrefcount(names) == before[2] - 1
+
+
+def _reenter(holder):
+    holder[0].fold(ONE, [(0, 1, len(ONE) - 1, True)], 0, 0)
+
+
+@pytest.mark.parametrize(("make", "error", "phrase"), [
+    (lambda h: result_folder(names=lambda rid, index: [rid]), TypeError, "names callback"),
+    (lambda h: result_folder(names=lambda rid, index: ((rid,), "loud")), TypeError, "names callback"),
+    (lambda h: result_folder(names=lambda rid, index: ((1,), "note")), TypeError, "names callback"),
+    (lambda h: result_folder(scope=lambda *a: ("a", "b")), TypeError, "scope callback"),
+    (lambda h: result_folder(scope=lambda *a: ("\ud800",)), UnicodeEncodeError, "surrogate"),
+    (lambda h: result_folder(tail=lambda *a: "text"), TypeError, "tail callback"),
+    (lambda h: result_folder(names=lambda rid, index: 1 / 0), ZeroDivisionError, "division"),
+    (lambda h: result_folder(names=lambda rid, index: _reenter(h)), RuntimeError, "already in use"),
+])
+def test_result_folder_refuses_what_its_callbacks_get_wrong(make, error, phrase):
+    holder = []
+    holder.append(make(holder))
+    with pytest.raises(error, match=phrase):
+        holder[0].fold(ONE, [(0, 1, len(ONE) - 1, True)], 0, 0)
+    assert holder[0].fold(ONE, [], 0, 0) == (0, b"", (0,) * 7)  # usable again
+
+
+@pytest.mark.parametrize(("call", "error", "phrase"), [
+    (lambda: result_folder(Policy([parse("note:R1")], root="/r")), ValueError, "without root"),
+    (lambda: result_folder(Policy([parse("note:R1")], drop={"note"})), ValueError, "lint verbs"),
+    (lambda: result_folder(names=None), TypeError, "callable"),
+    (lambda: result_folder().fold(ONE, [(0, 5, 2, True)], 0, 0), ValueError, "out of bounds"),
+    (lambda: result_folder().fold(ONE, [(0, 1, 999, True)], 0, 0), ValueError, "out of bounds"),
+    (lambda: result_folder().fold(ONE, [(0, 1, 2)], 0, 0), TypeError, "not \\(index"),
+    (lambda: result_folder().fold(ONE.decode(), [], 0, 0), TypeError, "bytes"),
+])
+def test_result_folder_refuses_bad_arguments(call, error, phrase):
+    with pytest.raises(error, match=phrase):
+        call()
 
 
 @settings(max_examples=30, deadline=None)

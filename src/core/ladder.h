@@ -48,6 +48,9 @@ struct Tally {
   bool dropped = false;
   // Views of the matching records' notes: valid while the records are.
   std::vector<std::string_view> notes;
+  // The position of the first matching directive that drops (set by
+  // lint::Policy::fold only): the one a suppression is attributed to.
+  std::optional<std::size_t> first_drop;
 };
 
 // The combine loop shared by every fold. `record_of(item)` gives the item's

@@ -130,6 +130,7 @@ Tally Policy::fold(const MatchTarget& target, bool collect_notes) const {
       tally.notes.emplace_back(*e.record->note());
     }
     tally.steps += e.effect.step;
+    if (e.effect.drops && !tally.dropped) tally.first_drop = i;  // candidates come in list order
     tally.dropped = tally.dropped || e.effect.drops;
   });
   return tally;

@@ -10,6 +10,7 @@
 #include "python/exit_gate.h"
 #include "python/functions.h"
 #include "python/json_scanner_type.h"
+#include "python/result_folder_type.h"
 #include "python/ladder_type.h"
 #include "python/policy_type.h"
 #include "python/ref.h"
@@ -45,6 +46,7 @@ const Registration kRegistrations[] = {
     {"DirectiveError", [](PyObject*) { return shared(directive_error()); }},
     {"expand_sourced", [](PyObject* m) { return function(m, &kExpandSourcedDef); }, false},
     {"_JsonScanner", [](PyObject*) { return shared(json_scanner_type()); }, false},
+    {"_ResultFolder", [](PyObject*) { return shared(result_folder_type()); }, false},
     {"Policy", [](PyObject*) { return shared(policy_type()); }, false},
     {"_policy", [](PyObject* m) { return function(m, &kPolicyRestoreDef); }, false},
     {"_directive", [](PyObject* m) { return function(m, &kDirectiveRestoreDef); }, false},

@@ -392,4 +392,31 @@ PyObject* g_type = nullptr;
 
 PyObject* policy_type() { return shared_type(g_type, &kSpec); }
 
+bool is_lint_policy(PyObject* policy) {
+  PyObject* type = policy_type();
+  if (type == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return Py_TYPE(policy) == reinterpret_cast<PyTypeObject*>(type) && !value_of(policy).ladder &&
+         value_of(policy).roots.empty();
+}
+
+lint::Folded lint_policy_fold(PyObject* policy, lint::Severity current, std::span<std::string_view> names,
+                              std::optional<std::string_view> qualifier, std::span<std::string_view> scopes,
+                              const lint::Origin*& dropped_by) {
+  const PolicyValue& v = value_of(policy);
+  std::vector<std::string> store;
+  const MatchTarget target{distinct(names), qualifier, scope_forms(v, scopes, store)};
+  Tally tally = v.policy.fold(target, true);
+  dropped_by = nullptr;
+  if (tally.first_drop) {
+    const std::optional<lint::Origin>& origin = v.policy.entries()[*tally.first_drop].origin;
+    if (origin) dropped_by = &*origin;  // owned by the policy, as long as it lives
+  }
+  const std::size_t rung =
+      saturating_move(static_cast<std::size_t>(current), lint::kSeverityCount, clamp_steps(tally.steps));
+  return {static_cast<lint::Severity>(rung), tally.dropped, std::move(tally.notes)};
+}
+
 }  // namespace tarnwick::py

@@ -278,24 +278,32 @@ class Locator:
     directive as a `note` whose text is its position, so that its lookup (not
     a scan) finds the candidates, and the first note of its fold names the
     first match. Without a suppress directive from a file there is nothing to
-    name, and no second policy."""
+    name, and no second policy. Both are made when first asked for (a run
+    that drops nothing, or whose results `_ResultFolder` folds, needs neither)."""
 
     def __init__(self, policy: Policy):
-        self.origins: list[tuple[str, int] | None] = []
+        self.source = policy
+        self.origins: list[tuple[str, int] | None] | None = None  # built on the first `locate`
+        self.policy: Policy | None = None
+
+    def _build(self) -> list[tuple[str, int] | None]:
+        self.origins = []
         notes = []
-        for d, origin in policy.directives:
+        for d, origin in self.source.directives:
             effect = _lint_effect(d.action)
             if effect is not None and effect[0] == "suppress":
                 notes.append(_directive("note", d.kind, d.name, d.path, str(len(self.origins))))
                 self.origins.append(None if origin is None else (origin[0], origin[1]))
         self.policy = Policy(notes) if any(self.origins) else None
+        return self.origins
 
     def locate(self, result: Obj, qualifier: str, names: list[str], scopes: list[str]) -> None:
         """Give tarnwick's suppression on a dropped result the `location` of the directive that wrote it."""
+        origins = self._build() if self.origins is None else self.origins
         if self.policy is None:
             return
         notes = self.policy.fold("warning", names, qualifier=qualifier, scopes=scopes)[2]
-        origin = self.origins[int(notes[0])] if notes else None
+        origin = origins[int(notes[0])] if notes else None
         if origin is None:
             return  # the first match is an inline directive
         location = origin_location(origin)

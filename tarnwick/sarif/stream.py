@@ -21,9 +21,10 @@ import json
 from collections import Counter
 from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
+from functools import cached_property
 from typing import Any, BinaryIO
 
-from tarnwick._tarnwick import Policy, _JsonScanner
+from tarnwick._tarnwick import Policy, _JsonScanner, _ResultFolder
 from tarnwick.sarif.baseline import IdKey, Key, directive_key, finding_key, findings, identified, keyed
 from tarnwick.sarif.identity import Identities
 from tarnwick.sarif.fold import (
@@ -33,6 +34,8 @@ from tarnwick.sarif.fold import (
     RunTally,
     fold_log,
     fold_result,
+    mark,
+    origin_location,
     read_result,
     reindex,
 )
@@ -46,7 +49,7 @@ from tarnwick.sarif.log import (
     load_log,
     loads,
 )
-from tarnwick.sarif.target import Targets
+from tarnwick.sarif.target import RANK, Targets
 
 CHUNK = 1 << 20  # bytes read at a time
 HELD = 8 << 20  # output held back before the first write, so that most faults leave stdout empty
@@ -212,12 +215,16 @@ def run_view(f: BinaryIO, run: RunFrame) -> dict[str, Any]:
 @dataclass
 class Chunk:
     """Bytes of a results array holding whole results: `elements` are
-    (index, start, end, plain) with offsets into `data`; `text` is `data` as
-    a str when it is ASCII (so that offsets are the same in both)."""
+    (index, start, end, plain) with offsets into `data`."""
 
     data: bytes
-    text: str | None
     elements: list[tuple[int, int, int, bool]]
+
+    @cached_property
+    def text(self) -> str | None:
+        """`data` as a str when it is ASCII (so that offsets are the same in
+        both); made when first asked for, as `_ResultFolder` needs none."""
+        return self.data.decode("ascii") if self.data.isascii() else None
 
 
 def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
@@ -248,7 +255,7 @@ def results_of(f: BinaryIO, span: Span) -> Iterator[Chunk]:
             continue
         cut = elements[-1][2]
         whole = data[:cut]
-        yield Chunk(whole, whole.decode("ascii") if whole.isascii() else None, elements)
+        yield Chunk(whole, elements)
         data, base = data[cut:], base + cut
 
 
@@ -261,6 +268,25 @@ _SCAN_EXACT = json.JSONDecoder(  # type: ignore[attr-defined]
 
 def parse_result(raw: bytes, plain: bool) -> Any:
     return json.loads(raw) if plain else loads(raw)
+
+
+def _tail(level: str, new: str, dropped: bool, notes: list[str]) -> bytes:
+    """The members that `mark` writes into a result without properties or
+    suppressions, as JSON members (for `_ResultFolder`)."""
+    stub: dict[str, Any] = {}
+    mark(stub, level, (new, dropped, notes))
+    return _dump(stub)[1:-1]
+
+
+_LINE = b'"startLine":0'
+
+
+def _location(file: str) -> tuple[bytes, bytes]:
+    """The JSON of `origin_location((file, line))` before and after the line
+    number (for `_ResultFolder`)."""
+    text = _dump(origin_location((file, 0)))
+    cut = text.rindex(_LINE) + len(_LINE) - 1  # in a string every quote is escaped: the last is the member
+    return text[:cut], text[cut + 1 :]
 
 
 class Kept:
@@ -362,31 +388,85 @@ class RunFold:
 
     def results(self) -> Iterator[tuple[Chunk, int, int, Any, bool, bool]]:
         """Each result folded: its chunk and span in it, the result, whether the fold changed it, dropped."""
-        tally = self.tally
         for chunk in results_of(self.f, self.run.members["results"]):
-            data, text = chunk.data, chunk.text
             for j, s, e, plain in chunk.elements:
-                if text is not None:
-                    result = (_SCAN_PLAIN if plain else _SCAN_EXACT)(text, s)[0]
-                else:
-                    result = parse_result(data[s:e], plain)
-                before = tally.dropped + tally.up + tally.down + tally.annotated
-                baseline = self.steps.baseline
-                try:
-                    folded_again = type(result) is dict and _recorded(result)
-                    if baseline is not None and baseline.forget(result):
-                        folded_again = True
-                    read = read_result(result, self.targets)  # once, for the fold and the baseline
-                    dropped = fold_result(result, self.targets, self.policy, tally, self.steps.locator, read)
-                    if baseline is not None:
-                        dropped, touched = baseline.check(result, self.targets, tally, dropped, read)
-                        folded_again = folded_again or touched
-                except SarifError as exc:
-                    raise SarifError(f"runs[{self.i}].results[{j}]{exc}") from None
-                changed = folded_again or before != tally.dropped + tally.up + tally.down + tally.annotated
-                if not plain and not changed:  # a surrogate is written as an escape
-                    changed = b"\xed" in data[s:e]
-                yield chunk, s, e, result, changed, dropped
+                yield chunk, s, e, *self.fold_one(chunk, j, s, e, plain)
+
+    def fold_one(self, chunk: Chunk, j: int, s: int, e: int, plain: bool) -> tuple[Any, bool, bool]:
+        """Result `j` (at [s, e) in the chunk) folded: the result, whether the fold changed it, dropped."""
+        tally, data, text = self.tally, chunk.data, chunk.text
+        if text is not None:
+            result = (_SCAN_PLAIN if plain else _SCAN_EXACT)(text, s)[0]
+        else:
+            result = parse_result(data[s:e], plain)
+        before = tally.dropped + tally.up + tally.down + tally.annotated
+        baseline = self.steps.baseline
+        try:
+            folded_again = type(result) is dict and _recorded(result)
+            if baseline is not None and baseline.forget(result):
+                folded_again = True
+            read = read_result(result, self.targets)  # once, for the fold and the baseline
+            dropped = fold_result(result, self.targets, self.policy, tally, self.steps.locator, read)
+            if baseline is not None:
+                dropped, touched = baseline.check(result, self.targets, tally, dropped, read)
+                folded_again = folded_again or touched
+        except SarifError as exc:
+            raise SarifError(f"runs[{self.i}].results[{j}]{exc}") from None
+        changed = folded_again or before != tally.dropped + tally.up + tally.down + tally.annotated
+        if not plain and not changed:  # a surrogate is written as an escape
+            changed = b"\xed" in data[s:e]
+        return result, changed, dropped
+
+    def folder(self) -> _ResultFolder | None:
+        """The fold of the results of the common shape without building them
+        (see `_write_simple`), or None where only the general fold serves (a
+        baseline check, or a policy of other verbs or with a root)."""
+        if self.steps.baseline is not None:
+            return None
+        try:
+            return _ResultFolder(
+                self.policy,
+                self.targets.qualifier,
+                self._names,
+                self._scope,
+                _tail,
+                None if self.steps.locator is None else _location,
+            )
+        except ValueError:
+            return None
+
+    def _names(self, rule_id: str, rule_index: int | None) -> tuple[tuple[str, ...], str]:
+        """The names and the level (the rule's default) of a result that gives
+        only this `ruleId` and `ruleIndex`."""
+        stub: dict[str, Any] = {"ruleId": rule_id}
+        if rule_index is not None:
+            stub["ruleIndex"] = rule_index
+        level, names = self.targets.of(stub)
+        return names, level
+
+    def _scope(self, uri: str | None, uri_base_id: str | None, index: int | None) -> tuple[str, ...]:
+        """The scope of an artifact location that gives these members."""
+        given = (("uri", uri), ("uriBaseId", uri_base_id), ("index", index))
+        return self.targets.scopes._scope({key: value for key, value in given if value is not None})
+
+    def keeping(self) -> int:
+        """Bit i set: a result that remains at the i-th severity is kept for the summary."""
+        remaining = self.tally.remaining
+        return sum(
+            1 << i
+            for i, severity in enumerate(RANK)
+            if remaining.keep is None or remaining.counts[severity] < remaining.keep
+        )
+
+    def count(self, counts: tuple[int, ...]) -> None:
+        """Add what `_ResultFolder.fold` counted."""
+        tally = self.tally
+        tally.dropped += counts[0]
+        tally.up += counts[1]
+        tally.down += counts[2]
+        tally.annotated += counts[3]
+        for severity, n in zip(RANK, counts[4:], strict=True):
+            tally.remaining.counts[severity] += n
 
     def dropped(self) -> bytearray:
         """One byte per result, 1 for each that the fold drops (a fold of its own, counted nowhere)."""
@@ -525,7 +605,11 @@ def _fold_runs(
                 if key != "results" and member < results:  # type: ignore[operator]
                     pos = _write_reindexed(out, f, pos, member, kept, run.results)
         out.copy(f, (pos, results[0]))  # type: ignore[index]
-        _write_results(out, folding, kept, remove_dropped)
+        folder = None if remove_dropped else folding.folder()
+        if folder is not None:
+            _write_simple(out, folding, folder)
+        else:
+            _write_results(out, folding, kept, remove_dropped)
         pos = results[1]  # type: ignore[index]
         if kept is not None and kept.any():
             for key, member in sorted(run.members.items(), key=lambda item: item[1]):
@@ -576,6 +660,29 @@ def _write_results(out: Output, folding: RunFold, kept: Kept | None, remove_drop
     if copy is not None:
         out.write(b"," if written else b"")
         out.write(copy[0].data[copy[1] : copy[2]])
+    out.write(b"]")
+
+
+def _write_simple(out: Output, folding: RunFold, folder: _ResultFolder) -> None:
+    """The folded results array, the results of the common shape folded and
+    written by `folder` and the others by `RunFold.fold_one`."""
+    out.write(b"[")
+    written = False  # an element is out: the next one needs a comma
+    for chunk in results_of(folding.f, folding.run.members["results"]):
+        elements = chunk.elements
+        k = 0
+        while k < len(elements):
+            stop, text, counts = folder.fold(chunk.data, elements, k, folding.keeping())
+            folding.count(counts)
+            if stop < len(elements):
+                j, s, e, plain = elements[stop]
+                result, changed, _ = folding.fold_one(chunk, j, s, e, plain)
+                one = _dump(result) if changed else chunk.data[s:e]
+                text = text + b"," + one if text else one
+            if text:
+                out.write(b"," + text if written else text)
+                written = True
+            k = stop + 1
     out.write(b"]")
 
 
