@@ -57,7 +57,7 @@ def test_parse_agrees_with_reference(text):
 
 # Each error once, and a few texts a random one seldom spells.
 @pytest.mark.parametrize("text", [
-    "", "a=b", "x=y:z", r"x\=y=z:w", "\u3000\xa0\x85:foo", ":<>", "allow:", "allow:@src", "allow:<>foo",
+    "", "a=b", "x=y:z", "x=:y", r"x\=y=z:w", "\u3000\xa0\x85:foo", ":<>", "allow:", "allow:@src", "allow:<>foo",
     "allow:<fn>", r"a\\:b", r"allow:<\**>x", "allow:<fn foo", r"allow:<a\>", r"allow:<a\ >c", r"allow:<\\xe9>x",
     "allow:<a@b>c@d", "allow:a@b=c@d", " Allow : <fn> foo* @ src/* = keep me ", "\x1callow:x\x1d\x1e\x1f",
     "\u1680\u2028allow\u2029\u202f:\u205f\u200afoo\v\f@\u2000src\u2009", "allow:x=a\nb ", "allow:<fn> foo", "a:<>",
