@@ -78,4 +78,11 @@ void dealloc_boxed(PyObject* self) {
   Py_DECREF(tp);
 }
 
+// The spec of a final, immutable type whose instances box one `V`.
+template <class V>
+constexpr PyType_Spec boxed_spec(const char* name, PyType_Slot* slots, unsigned long extra_flags = 0) {
+  return {name, static_cast<int>(sizeof(Boxed<V>)), 0, static_cast<unsigned int>(kFinalImmutable | extra_flags),
+          slots};
+}
+
 }  // namespace tarnwick::py

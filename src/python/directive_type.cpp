@@ -101,13 +101,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    .name = "builtins.Directive",
-    .basicsize = static_cast<int>(sizeof(Boxed<DirectiveValue>)),
-    .itemsize = 0,
-    .flags = kFinalImmutable | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    .slots = kSlots,
-};
+PyType_Spec kSpec = boxed_spec<DirectiveValue>("builtins.Directive", kSlots, Py_TPFLAGS_DISALLOW_INSTANTIATION);
 
 PyObject* g_type = nullptr;
 

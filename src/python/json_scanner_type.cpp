@@ -130,13 +130,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    .name = "builtins._JsonScanner",
-    .basicsize = static_cast<int>(sizeof(Boxed<ScannerValue>)),
-    .itemsize = 0,
-    .flags = kFinalImmutable,
-    .slots = kSlots,
-};
+PyType_Spec kSpec = boxed_spec<ScannerValue>("builtins._JsonScanner", kSlots);
 
 }  // namespace
 

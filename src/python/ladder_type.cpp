@@ -143,13 +143,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    .name = "builtins.Ladder",
-    .basicsize = static_cast<int>(sizeof(Boxed<LadderValue>)),
-    .itemsize = 0,
-    .flags = kFinalImmutable,
-    .slots = kSlots,
-};
+PyType_Spec kSpec = boxed_spec<LadderValue>("builtins.Ladder", kSlots);
 
 PyObject* g_type = nullptr;
 

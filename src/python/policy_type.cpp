@@ -378,13 +378,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    .name = "builtins.Policy",
-    .basicsize = static_cast<int>(sizeof(Boxed<PolicyValue>)),
-    .itemsize = 0,
-    .flags = kFinalImmutable,
-    .slots = kSlots,
-};
+PyType_Spec kSpec = boxed_spec<PolicyValue>("builtins.Policy", kSlots);
 
 PyObject* g_type = nullptr;
 

@@ -432,13 +432,7 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec kSpec = {
-    .name = "builtins._ResultFolder",
-    .basicsize = static_cast<int>(sizeof(Boxed<FolderValue>)),
-    .itemsize = 0,
-    .flags = kFinalImmutable,
-    .slots = kSlots,
-};
+PyType_Spec kSpec = boxed_spec<FolderValue>("builtins._ResultFolder", kSlots);
 
 PyObject* g_type = nullptr;
 
